@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace tevoli {
+
+// The window program writes carriage return and tab as \u000d and \u0009;
+// every other program uses the short escapes \r and \t.
+enum class JsonStringForm { standard, window };
+
+// The JSON string literal for `text`, quotes included. Ill-formed UTF-8 reads as U+FFFD.
+std::string jsonString(std::string_view text, JsonStringForm form = JsonStringForm::standard);
+
+}  // namespace tevoli

@@ -1,0 +1,67 @@
+#include "utf8.h"
+
+namespace tevoli {
+
+std::size_t decodeOneUtf8(std::string_view bytes, char32_t& scalar, std::size_t& badLength) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(0);
+    badLength = 1;
+    if (lead < 0x80) {
+        scalar = lead;
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    char32_t value = lead & (0xFF >> (length + 1));
+    for (std::size_t i = 1; i < length; ++i) {
+        if (i >= bytes.size()) return 0;
+        const unsigned char b = byte(i);
+        const bool ok = i == 1 ? (b >= low && b <= high) : (b >= 0x80 && b <= 0xBF);
+        if (!ok) return 0;
+        badLength = i + 1;
+        value = (value << 6) | (b & 0x3F);
+    }
+    badLength = 1;
+    scalar = value;
+    return length;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string toValidUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    forEachScalar(bytes, [&](char32_t c) { appendUtf8(out, c); });
+    return out;
+}
+
+}  // namespace tevoli

@@ -1,0 +1,157 @@
+"""Private real services for end-to-end tests, demos and benchmarks.
+
+Every service runs in a fresh temporary folder, dies with the process that
+started it (PR_SET_PDEATHSIG), and is torn down by its context manager, also
+when a test fails. Nothing here touches a desktop session of the machine.
+"""
+import contextlib
+import ctypes
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+_libc = ctypes.CDLL(None, use_errno=True)
+PR_SET_PDEATHSIG = 1
+
+
+def _die_with_parent():
+    os.setsid()
+    _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+def spawn(cmd, **kwargs):
+    """Starts a service process in its own session that is killed when we die."""
+    return subprocess.Popen(cmd, preexec_fn=_die_with_parent, **kwargs)
+
+
+def stop(proc, timeout=5):
+    if proc.poll() is None:
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(proc.pid, signal.SIGTERM)
+        try:
+            proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+
+
+def binary(name):
+    """Path of a built program, from the build tree the test runner names."""
+    path = os.path.join(os.environ.get("TEVOLI_BIN_DIR", "build/bin"), name)
+    if not os.access(path, os.X_OK):
+        raise FileNotFoundError(f"{path} is not built")
+    return path
+
+
+def wait_until(predicate, timeout, interval=0.05, what="condition"):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(interval)
+    raise TimeoutError(f"timed out waiting for {what}")
+
+
+class PrivatePulse:
+    """A PulseAudio daemon of our own with a null sink (default output) and a
+    null source (default input), reached through `env`'s PULSE_SERVER."""
+
+    SINK = "tevoli_sink"
+    SOURCE = "tevoli_mic"
+
+    def __init__(self, rate=44100):
+        self.rate = rate
+
+    def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix="tevoli-pulse-")
+        socket = os.path.join(self.dir, "pulse", "native")
+        base = dict(os.environ)
+        base.update(XDG_RUNTIME_DIR=self.dir, HOME=self.dir,
+                    PULSE_RUNTIME_PATH=os.path.join(self.dir, "pulse"),
+                    PULSE_STATE_PATH=os.path.join(self.dir, "state"))
+        base.pop("PULSE_SERVER", None)
+        self.log = open(os.path.join(self.dir, "daemon.log"), "w")
+        self.proc = spawn([
+            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
+            "--high-priority=no", "--disable-shm=yes", "--use-pid-file=no",
+            "-L", f"module-native-protocol-unix auth-anonymous=1 socket={socket}",
+            "-L", f"module-null-sink sink_name={self.SINK} rate={self.rate}",
+            "-L", f"module-null-source source_name={self.SOURCE}",
+        ], env=base, stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        self.server = f"unix:{socket}"
+        self.env = dict(os.environ, PULSE_SERVER=self.server)
+        try:
+            wait_until(self._ready, 10, what="PulseAudio")
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def _ready(self):
+        if self.proc.poll() is not None:
+            raise RuntimeError("PulseAudio exited: " + open(self.log.name).read())
+        return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+
+    def __exit__(self, *exc):
+        stop(self.proc)
+        self.log.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=self.env, check=True,
+                              capture_output=True, text=True).stdout
+
+    def play(self, wav_path):
+        """Plays a sound file into the sink; returns the running player."""
+        return spawn(["paplay", f"--device={self.SINK}", wav_path], env=self.env,
+                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def record_default_source(self):
+        """Starts a recording from the default source (a microphone in use)."""
+        return spawn(["parec", "--raw"], env=self.env, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+
+
+class PrivateX:
+    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY."""
+
+    def __init__(self, size="1920x1080x24"):
+        self.size = size
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.proc = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.size,
+                           "+extension", "Composite", "+extension", "X-Resource",
+                           "-nolisten", "tcp", "-noreset"],
+                          pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            stop(self.proc)
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number.decode()
+        self.env = dict(os.environ, DISPLAY=self.display)
+        return self
+
+    def __exit__(self, *exc):
+        stop(self.proc)
+
+
+@contextlib.contextmanager
+def session(pulse=True, x=True):
+    """Both services, with one environment that reaches them."""
+    with contextlib.ExitStack() as stack:
+        env = dict(os.environ)
+        if pulse:
+            env["PULSE_SERVER"] = stack.enter_context(PrivatePulse()).server
+        if x:
+            env["DISPLAY"] = stack.enter_context(PrivateX()).display
+        yield env
