@@ -12,6 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace tevoli::asr;
     FakeSpeechEngine engine;
     Runner runner(engine, [](std::chrono::milliseconds) {});
+    // Open streams up front, so feed and finish lines reach a stream.
+    for (const char* name : {"default", ""}) {
+        Request begin;
+        begin.op = "begin";
+        begin.stream = name;
+        runner.handle(begin);
+    }
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     for (int lines = 0; lines < 8 && !rest.empty(); ++lines) {
         const std::size_t end = rest.find('\n');
