@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "pcm.h"
 
@@ -124,8 +125,12 @@ TranscriptionStream::~TranscriptionStream() {
 std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::int64_t startMs) {
     Input input{toInt16(std::vector<float>(samples.begin(), samples.end())), startMs};
     {
-        std::lock_guard lock(mutex_);
-        inputs_.push_back(std::move(input));
+        std::unique_lock lock(mutex_);
+        consumed_.wait(lock, [this] { return stopped_ || queuedSamples_ < kMaxQueuedSamples; });
+        if (!stopped_) {
+            queuedSamples_ += input.samples.size();
+            inputs_.push_back(std::move(input));
+        }
     }
     queued_.notify_all();
     settle(collector_, sleep_);
@@ -143,28 +148,41 @@ std::vector<Seg> TranscriptionStream::finish() {
 }
 
 void TranscriptionStream::recognise() {
-    Timeline timeline(bestFormat_.sampleRate);
-    std::int64_t position = 0;
     try {
-        for (;;) {
-            Input input;
-            {
-                std::unique_lock lock(mutex_);
-                queued_.wait(lock, [this] { return !inputs_.empty() || endOfInput_; });
-                if (abandoned_) return;
-                if (inputs_.empty()) break;
-                input = std::move(inputs_.front());
-                inputs_.pop_front();
-            }
-            const auto count = static_cast<std::int64_t>(input.samples.size());
-            timeline.add(position, count, input.startMs);
-            position += count;
-            collect(recognizer_->process(input.samples), timeline);
-        }
-        collect(recognizer_->finish(), timeline);
+        recogniseQueue();
     } catch (const std::exception&) {
         // A failing recogniser ends the results; what was collected stays.
     }
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        inputs_.clear();
+        queuedSamples_ = 0;
+    }
+    consumed_.notify_all();
+}
+
+void TranscriptionStream::recogniseQueue() {
+    Timeline timeline(bestFormat_.sampleRate);
+    std::int64_t position = 0;
+    for (;;) {
+        Input input;
+        {
+            std::unique_lock lock(mutex_);
+            queued_.wait(lock, [this] { return !inputs_.empty() || endOfInput_; });
+            if (abandoned_) return;
+            if (inputs_.empty()) break;
+            input = std::move(inputs_.front());
+            inputs_.pop_front();
+            queuedSamples_ -= input.samples.size();
+        }
+        consumed_.notify_all();
+        const auto count = static_cast<std::int64_t>(input.samples.size());
+        timeline.add(position, count, input.startMs);
+        position += count;
+        collect(recognizer_->process(input.samples), timeline);
+    }
+    collect(recognizer_->finish(), timeline);
 }
 
 void TranscriptionStream::collect(const std::vector<Utterance>& utterances, const Timeline& timeline) {

@@ -60,6 +60,11 @@ private:
     std::vector<Chunk> chunks_;
 };
 
+// Audio waiting for the recogniser beyond this (five minutes) makes "feed" wait
+// for it to catch up, so a host that feeds far faster than real time cannot
+// exhaust the memory.
+inline constexpr std::size_t kMaxQueuedSamples = 16000 * 300;
+
 // One live recognition stream. Fed chunks are queued for a worker thread that runs
 // the recogniser over them in order and collects every finished utterance as a Seg.
 class TranscriptionStream {
@@ -87,6 +92,7 @@ private:
     };
 
     void recognise();
+    void recogniseQueue();
     void collect(const std::vector<Utterance>& utterances, const Timeline& timeline);
 
     std::unique_ptr<Recognizer> recognizer_;
@@ -96,9 +102,12 @@ private:
 
     std::mutex mutex_;
     std::condition_variable queued_;
+    std::condition_variable consumed_;
     std::deque<Input> inputs_;
+    std::size_t queuedSamples_ = 0;
     bool endOfInput_ = false;
     bool abandoned_ = false;  // the stream is released without finishing: drop queued input
+    bool stopped_ = false;    // the worker has ended: nothing consumes input any more
     std::thread worker_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "fake_speech_engine.h"
 
 namespace tevoli::asr {
@@ -143,6 +145,35 @@ TEST_F(StreamTest, ReleasingAnUnfinishedStreamDropsItsQueue) {
     auto stream = TranscriptionStream::make(engine, "en_US", noWait).stream;
     for (int i = 0; i < 20; ++i) stream->feed(speech(16000, 16000), i * 2000);
     stream.reset();  // returns without recognising the rest
+}
+
+// Holds every chunk until the test lets it through.
+class GatedRecognizer : public Recognizer {
+public:
+    explicit GatedRecognizer(std::shared_future<void> gate) : gate_(std::move(gate)) {}
+    std::vector<Utterance> process(std::span<const std::int16_t>) override {
+        gate_.wait();
+        return {};
+    }
+    std::vector<Utterance> finish() override { return {}; }
+
+private:
+    std::shared_future<void> gate_;
+};
+
+TEST_F(StreamTest, FeedWaitsWhileTooMuchAudioIsQueued) {
+    std::promise<void> open;
+    TranscriptionStream stream(std::make_unique<GatedRecognizer>(open.get_future().share()),
+                               AudioFormat{16000, 1, SampleType::int16}, noWait);
+    const std::vector<float> chunk(kMaxQueuedSamples / 2 + 1, 0.0f);
+    stream.feed(chunk, 0);  // taken by the recogniser, which now waits
+    stream.feed(chunk, 0);
+    stream.feed(chunk, 0);  // the queue is now over its limit
+    auto fourth = std::async(std::launch::async, [&] { return stream.feed(chunk, 0); });
+    EXPECT_EQ(fourth.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    open.set_value();
+    EXPECT_TRUE(fourth.get().empty());
+    EXPECT_TRUE(stream.finish().empty());
 }
 
 TEST_F(StreamTest, MakeReportsFormatProblemsAndTheDownloadFlag) {
