@@ -52,7 +52,7 @@ std::vector<float> samplesFromBytes(std::string_view bytes) {
     return samples;
 }
 
-std::vector<std::int16_t> toInt16(const std::vector<float>& samples) {
+std::vector<std::int16_t> toInt16(std::span<const float> samples) {
     std::vector<std::int16_t> out(samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const float s = samples[i];

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,6 @@ std::optional<std::string> decodeBase64(std::string_view text);
 std::vector<float> samplesFromBytes(std::string_view bytes);
 
 // The host's float samples as signed 16-bit, clamped; NaN becomes silence.
-std::vector<std::int16_t> toInt16(const std::vector<float>& samples);
+std::vector<std::int16_t> toInt16(std::span<const float> samples);
 
 }  // namespace tevoli::asr

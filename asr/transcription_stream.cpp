@@ -12,6 +12,7 @@ namespace {
 
 // The host's samples: 32-bit float, 16 kHz, mono.
 const AudioFormat kInputFormat{16000.0, 1, SampleType::float32};
+constexpr std::size_t kSlice = 16000;
 
 }  // namespace
 
@@ -123,7 +124,7 @@ TranscriptionStream::~TranscriptionStream() {
 }
 
 std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::int64_t startMs) {
-    Input input{toInt16(std::vector<float>(samples.begin(), samples.end())), startMs};
+    Input input{toInt16(samples), startMs};
     {
         std::unique_lock lock(mutex_);
         consumed_.wait(lock, [this] { return stopped_ || queuedSamples_ < kMaxQueuedSamples; });
@@ -180,7 +181,12 @@ void TranscriptionStream::recogniseQueue() {
         const auto count = static_cast<std::int64_t>(input.samples.size());
         timeline.add(position, count, input.startMs);
         position += count;
-        collect(recognizer_->process(input.samples), timeline);
+        // A second at a time, so that releasing the stream never waits for a long chunk.
+        const std::span<const std::int16_t> samples(input.samples);
+        for (std::size_t at = 0; at < samples.size(); at += kSlice) {
+            if (abandoned_) return;
+            collect(recognizer_->process(samples.subspan(at, std::min(kSlice, samples.size() - at))), timeline);
+        }
     }
     collect(recognizer_->finish(), timeline);
 }

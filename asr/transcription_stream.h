@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -106,7 +107,7 @@ private:
     std::deque<Input> inputs_;
     std::size_t queuedSamples_ = 0;
     bool endOfInput_ = false;
-    bool abandoned_ = false;  // the stream is released without finishing: drop queued input
+    std::atomic<bool> abandoned_ = false;  // released without finishing: drop queued input
     bool stopped_ = false;    // the worker has ended: nothing consumes input any more
     std::thread worker_;
 };

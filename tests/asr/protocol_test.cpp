@@ -129,7 +129,8 @@ TEST(SamplesFromBytes, ReadsLittleEndianFloatsAndIgnoresATrailingPartialSample) 
 }
 
 TEST(ToInt16, ClampsAndSilencesWhatIsNotANumber) {
-    EXPECT_EQ(toInt16({0.0f, 1.0f, -1.0f, 2.0f, -7.0f, 0.5f, std::nanf(""), INFINITY}),
+    const std::vector<float> samples{0.0f, 1.0f, -1.0f, 2.0f, -7.0f, 0.5f, std::nanf(""), INFINITY};
+    EXPECT_EQ(toInt16(samples),
               (std::vector<std::int16_t>{0, 32767, -32767, 32767, -32767, 16384, 0, 32767}));
 }
 
