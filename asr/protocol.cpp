@@ -91,38 +91,23 @@ private:
 
     bool scalar(Value value) {
         if (depth_ == 0) return false;  // a bare scalar is not an object
-        if (depth_ > 1) return true;
-        if (std::holds_alternative<Null>(value)) return assignNull();
-        if (key_ == "offset_ms") {
-            if (auto* number = std::get_if<std::int64_t>(&value)) {
-                request_.offset_ms = *number;
-                return true;
-            }
-            return false;
-        }
-        std::optional<std::string>* field = nullptr;
-        if (key_ == "stream") field = &request_.stream;
-        if (key_ == "locale") field = &request_.locale;
-        if (key_ == "pcm") field = &request_.pcm;
-        if (key_ != "op" && field == nullptr) return true;  // unknown keys are ignored
+        if (depth_ > 1 || !isKnownKey(key_)) return true;
+        const bool isNull = std::holds_alternative<Null>(value);  // null means absent
+        auto* number = std::get_if<std::int64_t>(&value);
         auto* text = std::get_if<std::string*>(&value);
-        if (text == nullptr) return false;
-        if (field != nullptr) {
-            *field = std::move(**text);
+        if (key_ == "offset_ms") {
+            if (!isNull && number == nullptr) return false;
+            request_.offset_ms = isNull ? std::nullopt : std::optional(*number);
+        } else if (key_ == "op") {
+            if (!isNull && text == nullptr) return false;
+            sawOp_ = !isNull;
+            if (text != nullptr) request_.op = std::move(**text);
         } else {
-            request_.op = std::move(**text);
-            sawOp_ = true;
+            std::optional<std::string>& field =
+                key_ == "stream" ? request_.stream : (key_ == "locale" ? request_.locale : request_.pcm);
+            if (!isNull && text == nullptr) return false;
+            field = isNull ? std::nullopt : std::optional(std::move(**text));
         }
-        return true;
-    }
-
-    // null means absent, which `op` may not be.
-    bool assignNull() {
-        if (key_ == "op") sawOp_ = false;
-        if (key_ == "stream") request_.stream.reset();
-        if (key_ == "locale") request_.locale.reset();
-        if (key_ == "pcm") request_.pcm.reset();
-        if (key_ == "offset_ms") request_.offset_ms.reset();
         return true;
     }
 

@@ -60,8 +60,6 @@ void settle(const Collector& collector, const Sleep& sleep) {
     }
 }
 
-std::int64_t roundMs(double value) { return static_cast<std::int64_t>(std::round(value)); }
-
 void Timeline::add(std::int64_t firstSample, std::int64_t count, std::int64_t startMs) {
     if (count > 0) chunks_.push_back({firstSample, count, startMs});
 }
@@ -75,7 +73,8 @@ const Timeline::Chunk* Timeline::holding(std::int64_t sample) const {
 }
 
 std::optional<std::int64_t> Timeline::at(const Chunk& chunk, std::int64_t sample) const {
-    const std::int64_t offset = roundMs(static_cast<double>(sample - chunk.firstSample) * 1000.0 / sampleRate_);
+    // Rounded to the nearest millisecond, halves away from zero.
+    const std::int64_t offset = std::llround(static_cast<double>(sample - chunk.firstSample) * 1000.0 / sampleRate_);
     std::int64_t ms = 0;
     if (__builtin_add_overflow(chunk.startMs, offset, &ms)) return std::nullopt;
     return ms;

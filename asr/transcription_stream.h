@@ -36,9 +36,6 @@ private:
 // stays the same for 8 polls of 10 ms, giving up after 150 polls.
 void settle(const Collector& collector, const Sleep& sleep);
 
-// `value` milliseconds rounded to the nearest whole one, halves away from zero.
-std::int64_t roundMs(double value);
-
 // Where each queued chunk's samples lie on the host's timeline, so that sample
 // positions of the recogniser map back to milliseconds; chunks need not touch.
 class Timeline {

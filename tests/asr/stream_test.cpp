@@ -64,13 +64,6 @@ TEST(Collector, DrainsInArrivalOrderAndEmpties) {
     EXPECT_EQ(collector.drain().at(0).text, "C");
 }
 
-TEST(RoundMs, RoundsHalvesAwayFromZero) {
-    EXPECT_EQ(roundMs(62.5), 63);
-    EXPECT_EQ(roundMs(0.4), 0);
-    EXPECT_EQ(roundMs(-62.5), -63);
-    EXPECT_EQ(roundMs(2250.0), 2250);
-}
-
 TEST(Timeline, MapsSamplesThroughEachChunksOwnOffset) {
     Timeline timeline(16000);
     timeline.add(0, 16000, 1500);
