@@ -1,33 +1,59 @@
 // Request lines of any bytes through the decoder and the dispatcher, a few lines
-// per input so that sequences such as begin, feed, finish are reached.
+// per input so that sequences such as begin, feed, finish are reached; then the
+// same bytes as audio at an offset taken from them, through feed and finish.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "fake_speech_engine.h"
 #include "protocol.h"
 #include "runner.h"
 
+namespace {
+
+std::string base64(std::string_view bytes) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t group = 0;
+        for (std::size_t j = 0; j < 3; ++j)
+            group = group << 8 | (i + j < bytes.size() ? static_cast<unsigned char>(bytes[i + j]) : 0);
+        const std::size_t chars = std::min<std::size_t>(4, bytes.size() - i + 1);
+        for (std::size_t j = 0; j < 4; ++j) out += j < chars ? alphabet[group >> (18 - 6 * j) & 63] : '=';
+    }
+    return out;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tevoli::asr;
     FakeSpeechEngine engine;
     Runner runner(engine, [](std::chrono::milliseconds) {});
-    // Open streams up front, so feed and finish lines reach a stream.
-    for (const char* name : {"default", ""}) {
-        Request begin;
-        begin.op = "begin";
-        begin.stream = name;
-        runner.handle(begin);
-    }
-    std::string_view rest(reinterpret_cast<const char*>(data), size);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    auto handle = [&](const Request& request) {
+        if (encodeReply(runner.handle(request)).empty()) __builtin_trap();
+    };
+    std::string_view rest = input;
     for (int lines = 0; lines < 8 && !rest.empty(); ++lines) {
         const std::size_t end = rest.find('\n');
         const std::string text = trimRequestLine(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         if (text.empty()) continue;
-        const auto request = decodeRequest(text);
-        const Reply reply = request ? runner.handle(*request) : Reply::failure("bad request");
-        if (encodeReply(reply).empty()) __builtin_trap();
+        if (const auto request = decodeRequest(text)) handle(*request);
     }
+    if (size < 8) return 0;
+    Request request;
+    request.op = "begin";
+    request.stream = "audio";
+    handle(request);
+    request.op = "feed";
+    request.offset_ms.emplace();
+    std::memcpy(&*request.offset_ms, data, 8);
+    request.pcm = base64(input.substr(8));
+    handle(request);
+    request.op = "finish";
+    handle(request);
     return 0;
 }
