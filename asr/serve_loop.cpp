@@ -22,6 +22,17 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// The reply to one non-blank line. Whatever happens inside, the host gets a line.
+Reply answer(Runner& runner, const std::string& text) {
+    const auto request = decodeRequest(text);
+    if (!request) return Reply::failure("bad request");
+    try {
+        return runner.handle(*request);
+    } catch (const std::exception&) {
+        return Reply::failure("no result");
+    }
+}
+
 }  // namespace
 
 bool emit(int outFd, const Reply& reply) {
@@ -43,9 +54,7 @@ bool serveLoop(int inFd, int outFd, Runner& runner) {
         }
         const std::string text = trimRequestLine(line->text);
         if (text.empty()) continue;
-        const auto request = decodeRequest(text);
-        const Reply reply = request ? runner.handle(*request) : Reply::failure("bad request");
-        if (!emit(outFd, reply)) return false;
+        if (!emit(outFd, answer(runner, text))) return false;
     }
     return true;
 }
