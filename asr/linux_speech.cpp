@@ -24,6 +24,8 @@ constexpr std::int64_t kSamplesPerFrame = 160;  // the decoder's 10 ms frames
 constexpr std::size_t kBlock = 160;             // fed a frame at a time, so utterance edges are exact
 
 // The library logs to standard error by default, which the server must keep silent.
+// Logging stays off for good: a "-logfn" option would reopen the shared log file
+// under the feet of other streams' worker threads.
 void silenceLibraryLog() {
     static std::once_flag once;
     std::call_once(once, [] { err_set_logfp(nullptr); });
@@ -47,7 +49,7 @@ public:
         silenceLibraryLog();
         std::unique_ptr<cmd_ln_t, ConfigFree> config(
             cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", kHmm.c_str(), "-lm", kLanguageModel.c_str(), "-dict",
-                        kDictionary.c_str(), "-logfn", "/dev/null", nullptr));
+                        kDictionary.c_str(), nullptr));
         if (!config) throw std::runtime_error("PocketSphinx rejected its configuration");
         decoder_.reset(ps_init(config.get()));
         if (!decoder_) throw std::runtime_error("PocketSphinx could not load the model in " + kModelDir);
