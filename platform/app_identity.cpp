@@ -70,6 +70,9 @@ std::optional<std::string> readSmallFile(const std::string& path) {
         if (n < 0) ok = false;
         if (n <= 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
+        // A short read is the end of a proc file (it is produced whole) or a regular
+        // one; saving the extra read per process matters with hundreds of them.
+        if (static_cast<std::size_t>(n) < sizeof buffer) break;
     }
     close(fd);
     if (!ok) return std::nullopt;
@@ -181,11 +184,12 @@ std::string translateIdentity(const std::string& raw, const std::string& executa
 
 std::optional<std::string> appIdentifier(int pid, const std::string& procRoot) {
     const std::string dir = procRoot + "/" + std::to_string(pid) + "/";
+    // No executable to read: a kernel thread, a zombie, a process gone or not ours.
+    auto executable = readLink(dir + "exe");
+    if (!executable) return std::nullopt;
     if (auto cgroups = readSmallFile(dir + "cgroup")) {
         if (auto id = sandboxIdentity(*cgroups)) return translateIdentity(*id);
     }
-    auto executable = readLink(dir + "exe");
-    if (!executable) return std::nullopt;
     // An executable replaced on disk (an upgrade) keeps running under its old name.
     constexpr std::string_view deleted = " (deleted)";
     if (executable->ends_with(deleted)) executable->resize(executable->size() - deleted.size());
