@@ -76,13 +76,15 @@ TEST_F(FakeProc, FlatpakIdFromTheCgroupWinsOverTheExecutable) {
     withExe(1, "/app/extra/zoom/ZoomLauncher");
     withCgroup(2, std::string(kUserScope) + "app-flatpak-com.github.IsmaelMartinez.teams_for_linux-7.scope\n");
     withCgroup(3, std::string(kUserScope) + "app-flatpak-org.example.My\\x2dApp-99.scope\n");
-    for (int pid : {2, 3}) withExe(pid, "/usr/bin/bwrap");
+    withCgroup(5, std::string(kUserScope) + "app-flatpak-org.example.Odd\\x2-5.scope\n");  // cut escape stays
+    for (int pid : {2, 3, 5}) withExe(pid, "/usr/bin/bwrap");
     withCgroup(4, std::string(kUserScope) + "app-flatpak-org.example.Tool.scope\n");  // no instance number
     withExe(4, "/usr/bin/tool");
     EXPECT_EQ(id(1), "us.zoom.xos");
     EXPECT_EQ(id(2), "com.microsoft.teams2");
     EXPECT_EQ(id(3), "org.example.My-App");
     EXPECT_EQ(id(4), "tool");
+    EXPECT_EQ(id(5), "org.example.Odd\\x2");
 }
 
 TEST_F(FakeProc, SnapNameFromCgroupV1OrV2Lines) {

@@ -62,10 +62,4 @@ TEST(MeetingReport, IdentifiersMatchWholeAndCaseSensitive) {
         EXPECT_EQ(tevoli::meetingLabel(near), std::nullopt) << near;
 }
 
-TEST(MeetingReport, NamesAreJsonEncodedWithoutSpacesAroundThem) {
-    EXPECT_EQ(tevoli::reportLine(false, {"Microsoft Teams", "Webex"}),
-              "{\"micInUse\":false,\"apps\":[\"Microsoft Teams\",\"Webex\"]}\n");
-    EXPECT_EQ(tevoli::reportLine(true, {"a\"b"}), "{\"micInUse\":true,\"apps\":[\"a\\\"b\"]}\n");
-}
-
 }  // namespace
