@@ -18,6 +18,8 @@ constexpr long kConnectTimeoutMs = 5000;
 // Far beyond any model's answer; keeps a runaway server from exhausting memory.
 constexpr std::size_t kMaxAnswerBytes = 64u << 20;
 
+const char* const kNoRequest = "could not start an HTTP request";
+
 using Easy = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
 using Headers = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
@@ -37,17 +39,26 @@ size_t receive(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
+bool appendHeader(Headers& headers, const char* header) {
+    curl_slist* head = curl_slist_append(headers.get(), header);
+    if (!head) return false;
+    static_cast<void>(headers.release());  // now part of the list that `head` starts
+    headers.reset(head);
+    return true;
+}
+
 // One HTTP exchange; a POST when `body` is given. No time limit when `timeoutMs` is 0.
 HttpResult exchange(const std::string& url, const std::optional<std::string>& body, long timeoutMs) {
     HttpResult result;
-    Easy easy(curl_easy_init(), curl_easy_cleanup);
-    if (!easy) {
-        result.error = "could not start an HTTP request";
-        return result;
-    }
+    // Declared before the handle, which uses them until it is cleaned up.
     Headers headers(nullptr, curl_slist_free_all);
     char errorText[CURL_ERROR_SIZE] = {};
     Received received;
+    Easy easy(curl_easy_init(), curl_easy_cleanup);
+    if (!easy) {
+        result.error = kNoRequest;
+        return result;
+    }
     CURL* handle = easy.get();
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_PROXY, "");  // loopback never goes through a proxy
@@ -59,13 +70,10 @@ HttpResult exchange(const std::string& url, const std::optional<std::string>& bo
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &received);
     if (body) {
         for (const char* header : {"Content-Type: application/json", "Expect:"}) {
-            curl_slist* appended = curl_slist_append(headers.get(), header);
-            if (!appended) {
-                result.error = "could not start an HTTP request";
+            if (!appendHeader(headers, header)) {
+                result.error = kNoRequest;
                 return result;
             }
-            headers.release();
-            headers.reset(appended);
         }
         curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body->data());
