@@ -1,10 +1,12 @@
 #pragma once
 // An in-memory speech engine for tests: its recogniser hears an utterance in every
 // run of loud samples and names it after its length, so results are deterministic.
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "speech_engine.h"
@@ -78,6 +80,20 @@ inline std::vector<float> speech(std::size_t quiet, std::size_t loud) {
     std::vector<float> samples(quiet, 0.0f);
     samples.resize(quiet + loud, 0.5f);
     return samples;
+}
+
+// Standard Base64 with padding, as the host writes `pcm`.
+inline std::string base64(std::string_view bytes) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t group = 0;
+        for (std::size_t j = 0; j < 3; ++j)
+            group = group << 8 | (i + j < bytes.size() ? static_cast<unsigned char>(bytes[i + j]) : 0);
+        const std::size_t chars = std::min<std::size_t>(4, bytes.size() - i + 1);
+        for (std::size_t j = 0; j < 4; ++j) out += j < chars ? alphabet[group >> (18 - 6 * j) & 63] : '=';
+    }
+    return out;
 }
 
 }  // namespace tevoli::asr

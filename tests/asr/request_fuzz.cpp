@@ -10,23 +10,6 @@
 #include "protocol.h"
 #include "runner.h"
 
-namespace {
-
-std::string base64(std::string_view bytes) {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        std::uint32_t group = 0;
-        for (std::size_t j = 0; j < 3; ++j)
-            group = group << 8 | (i + j < bytes.size() ? static_cast<unsigned char>(bytes[i + j]) : 0);
-        const std::size_t chars = std::min<std::size_t>(4, bytes.size() - i + 1);
-        for (std::size_t j = 0; j < 4; ++j) out += j < chars ? alphabet[group >> (18 - 6 * j) & 63] : '=';
-    }
-    return out;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tevoli::asr;
     FakeSpeechEngine engine;

@@ -8,18 +8,8 @@
 namespace tevoli::asr {
 namespace {
 
-std::string base64(const std::vector<float>& samples) {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string bytes(reinterpret_cast<const char*>(samples.data()), samples.size() * 4);
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        std::uint32_t group = 0;
-        for (std::size_t j = 0; j < 3; ++j)
-            group = group << 8 | (i + j < bytes.size() ? static_cast<unsigned char>(bytes[i + j]) : 0);
-        const std::size_t chars = std::min<std::size_t>(4, bytes.size() - i + 1);
-        for (std::size_t j = 0; j < 4; ++j) out += j < chars ? alphabet[group >> (18 - 6 * j) & 63] : '=';
-    }
-    return out;
+std::string pcmOf(const std::vector<float>& samples) {
+    return base64(std::string_view(reinterpret_cast<const char*>(samples.data()), samples.size() * 4));
 }
 
 class RunnerTest : public ::testing::Test {
@@ -99,8 +89,8 @@ TEST_F(RunnerTest, FinishStampsEachStreamsNameAndEmptiesTheTable) {
     EXPECT_EQ(reply(op("finish")), R"({"ok":true,"segments":[]})");
     reply(op("begin", ""));
     reply(op("begin", "mic"));
-    reply(feed("", base64(speech(16, 16)), 1000));
-    reply(feed("mic", base64(speech(0, 32)), 2000));
+    reply(feed("", pcmOf(speech(16, 16)), 1000));
+    reply(feed("mic", pcmOf(speech(0, 32)), 2000));
     EXPECT_EQ(reply(op("finish", "unknown")), R"({"ok":true,"segments":[]})");
     EXPECT_EQ(reply(op("finish")),
               R"({"ok":true,"segments":[{"t0_ms":1001,"t1_ms":1002,"text":"words 16","speaker":""},)"
@@ -113,7 +103,7 @@ TEST_F(RunnerTest, FinishStampsEachStreamsNameAndEmptiesTheTable) {
 TEST_F(RunnerTest, FinishWithANameClosesOnlyThatStream) {
     reply(op("begin", "a"));
     reply(op("begin", "b"));
-    reply(feed("b", base64(speech(0, 16))));
+    reply(feed("b", pcmOf(speech(0, 16))));
     EXPECT_EQ(reply(op("finish", "a")), R"({"ok":true,"segments":[]})");
     EXPECT_EQ(reply(op("finish", "b")), R"({"ok":true,"segments":[{"t0_ms":0,"t1_ms":1,"text":"words 16","speaker":"b"}]})");
 }
