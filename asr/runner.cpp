@@ -72,6 +72,8 @@ Reply Runner::begin(const std::string& stream, const std::optional<std::string>&
     const auto resolved = resolveLocale(locale);
     if (!resolved) return Reply::failure("no supported speech locale");
     try {
+        if (streams.size() >= kMaxOpenStreams)
+            throw HelperError::msg(std::to_string(kMaxOpenStreams) + " streams are open already; finish one first");
         auto made = TranscriptionStream::make(engine_, *resolved, sleep_);
         streams.emplace(stream, std::move(made.stream));
         reply.downloaded = made.downloaded;

@@ -10,6 +10,10 @@
 
 namespace tevoli::asr {
 
+// Each open stream holds a recogniser with its own copy of the speech model
+// (about 90 MB), so their number is bounded.
+inline constexpr std::size_t kMaxOpenStreams = 8;
+
 // Turns each request into exactly one reply and keeps the open streams by name.
 // Requests arrive one at a time, so the table needs no lock.
 class Runner {

@@ -75,6 +75,16 @@ TEST_F(RunnerTest, BeginFailuresLeaveNoStream) {
     EXPECT_EQ(reply(feed(std::nullopt, "")), R"({"ok":false,"error":"feed before begin for stream \"default\""})");
 }
 
+TEST_F(RunnerTest, TheNumberOfOpenStreamsIsBounded) {
+    for (std::size_t i = 0; i < kMaxOpenStreams; ++i)
+        EXPECT_EQ(reply(op("begin", std::to_string(i))), R"({"ok":true,"downloaded":false})");
+    EXPECT_EQ(reply(op("begin", "one more")),
+              R"j({"ok":false,"error":"begin failed: msg(\"8 streams are open already; finish one first\")"})j");
+    EXPECT_EQ(reply(op("begin", "0")), R"({"ok":true,"downloaded":false})");
+    reply(op("finish", "0"));
+    EXPECT_EQ(reply(op("begin", "one more")), R"({"ok":true,"downloaded":false})");
+}
+
 TEST_F(RunnerTest, FeedChecksTheStreamThenThePcm) {
     EXPECT_EQ(reply(feed("x/y", "")), R"({"ok":false,"error":"feed before begin for stream \"x\/y\""})");
     reply(op("begin"));
