@@ -7,7 +7,7 @@
 #include "capture.h"
 #include "fail.h"
 #include "linux_audio_tap.h"
-#include "process_signals.h"
+#include "process_setup.h"
 
 using namespace tevoli::systemaudio;
 
@@ -24,6 +24,7 @@ void cleanup() {
 int main() {
     // An orphan is adopted by the nearest subreaper, not always by process 1.
     const pid_t parent = getppid();
+    reserveStandardStreams();
     ignoreBrokenPipe();
 
     LinuxAudioTap tap;

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "fake_audio_tap.h"
-#include "process_signals.h"
+#include "process_setup.h"
 
 namespace tevoli::systemaudio {
 namespace {

@@ -102,6 +102,10 @@ class SystemAudioTest(unittest.TestCase):
             capture.wait_for_audio()
             capture.close_stream()
             self.assertEqual(capture.finish(), (0, CAPTURING))
+        with self.subTest("started without standard output"):
+            result = subprocess.run(["sh", "-c", 'exec "$0" >&-', tevoli_harness.binary("tevoli-systemaudio")],
+                                    env=self.pulse.env, capture_output=True, timeout=30)
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
 
     def test_it_ends_when_its_parent_dies(self):
         # We adopt the orphan, as a desktop's service manager would: a parent that

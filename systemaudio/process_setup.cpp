@@ -1,6 +1,8 @@
-#include "process_signals.h"
+#include "process_setup.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -14,6 +16,16 @@ void onStopSignal(int) {
 }
 
 }  // namespace
+
+void reserveStandardStreams() {
+    // Output opened read-only: writing to it fails as writing to a closed stream would.
+    constexpr int modes[] = {O_WRONLY, O_RDONLY, O_RDONLY};
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1) continue;
+        const int opened = ::open("/dev/null", modes[fd]);
+        if (opened != fd && opened >= 0) ::close(opened);
+    }
+}
 
 void ignoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
 
