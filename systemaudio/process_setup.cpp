@@ -18,7 +18,7 @@ void onStopSignal(int) {
 }  // namespace
 
 void reserveStandardStreams() {
-    // Output opened read-only: writing to it fails as writing to a closed stream would.
+    // Each opened the wrong way round, so using it fails as using a closed stream would.
     constexpr int modes[] = {O_WRONLY, O_RDONLY, O_RDONLY};
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1) continue;
