@@ -18,13 +18,6 @@ Reply Reply::failure(std::string error) {
 
 namespace {
 
-// The Unicode white-space and line-break set (Zs, Zl, Zp, tab to carriage return, NEL).
-bool isWhiteSpaceOrLineBreak(char32_t c) {
-    return c == 0x20 || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
-
 // Builds a Request from the SAX events of one line. Values nested below the top
 // object are skipped without being stored, so a deeply nested unknown key costs
 // no memory beyond the parser's own stack of bits.
@@ -117,12 +110,7 @@ private:
     bool sawOp_ = false;
 };
 
-void appendString(std::string& out, std::string_view text) {
-    for (const char c : jsonString(text)) {
-        if (c == '/') out += '\\';
-        out += c;
-    }
-}
+void appendString(std::string& out, std::string_view text) { out += jsonString(text, JsonStringForm::reply); }
 
 void appendKey(std::string& out, std::string_view key) {
     out += out.back() == '{' ? "\"" : ",\"";
@@ -146,23 +134,6 @@ void appendSeg(std::string& out, const Seg& seg) {
 }
 
 }  // namespace
-
-std::string trimRequestLine(std::string_view raw) {
-    const std::string text = toValidUtf8(raw);
-    std::size_t begin = std::string::npos, end = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t c = 0;
-        std::size_t bad = 0;
-        const std::size_t length = decodeOneUtf8(std::string_view(text).substr(at), c, bad);
-        if (!isWhiteSpaceOrLineBreak(c)) {
-            if (begin == std::string::npos) begin = at;
-            end = at + length;
-        }
-        at += length;
-    }
-    if (begin == std::string::npos) return {};
-    return text.substr(begin, end - begin);
-}
 
 std::optional<Request> decodeRequest(std::string_view text) {
     Request request;

@@ -33,10 +33,6 @@ struct Reply {
 // Written when a reply cannot be encoded, so the host still gets one line.
 inline constexpr std::string_view kEncodeFailedLine = R"({"ok":false,"error":"encode failed"})";
 
-// The raw line (terminator already removed) as valid UTF-8 without leading and
-// trailing Unicode white space and line breaks.
-std::string trimRequestLine(std::string_view raw);
-
 // Exactly one JSON object with correctly typed fields and a string `op`, or nothing.
 std::optional<Request> decodeRequest(std::string_view text);
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "line_reader.h"
+#include "utf8.h"
 
 namespace tevoli::asr {
 
@@ -52,7 +53,7 @@ bool serveLoop(int inFd, int outFd, Runner& runner) {
             if (!emit(outFd, Reply::failure("request too long"))) return false;
             continue;
         }
-        const std::string text = trimRequestLine(line->text);
+        const std::string text = trimmedUtf8(line->text);
         if (text.empty()) continue;
         if (!emit(outFd, answer(runner, text))) return false;
     }
