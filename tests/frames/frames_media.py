@@ -1,0 +1,33 @@
+"""Videos and images for the frames tests, made on the spot with the ffmpeg
+command-line tool and ImageMagick."""
+import os
+import subprocess
+
+
+def ffmpeg(*args):
+    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", *args], check=True)
+
+
+def gray_clock_video(path, seconds=10, rate=10, size="160x120", gop=40):
+    """Each whole second is one flat gray level (second n has level 20 + 20 n),
+    so a frame's level tells which second it came from."""
+    inputs = ";".join(f"color=c=0x{20 + 20 * n:02x}{20 + 20 * n:02x}{20 + 20 * n:02x}:s={size}:r={rate}:d=1[s{n}]"
+                      for n in range(seconds))
+    chain = "".join(f"[s{n}]" for n in range(seconds))
+    ffmpeg("-filter_complex", f"{inputs};{chain}concat=n={seconds}:v=1:a=0",
+           "-c:v", "libx264", "-g", str(gop), "-bf", "2", "-pix_fmt", "yuv420p", path)
+
+
+def read_image(path):
+    """(width, height, rgb bytes) of an image file."""
+    data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True).stdout
+    fields = data.split(maxsplit=4)
+    assert fields[0] == b"P6", fields[0]
+    width, height = int(fields[1]), int(fields[2])
+    return width, height, fields[4][-width * height * 3:]
+
+
+def pixel(image, x, y):
+    width, _, rgb = image
+    offset = (y * width + x) * 3
+    return tuple(rgb[offset:offset + 3])
