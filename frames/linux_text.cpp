@@ -1,6 +1,8 @@
 #include "linux_text.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
@@ -11,6 +13,30 @@ namespace {
 struct PixDestroy {
     void operator()(Pix* pix) const { pixDestroy(&pix); }
 };
+
+// Image decoders below Leptonica (libpng's default error handler, for one)
+// print straight to standard error, which belongs to the host's protocol.
+// The program is single-threaded, so pointing it elsewhere for one read is safe.
+class QuietStandardError {
+public:
+    QuietStandardError() : saved_(::dup(STDERR_FILENO)) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) ::dup2(null, STDERR_FILENO), ::close(null);
+    }
+    ~QuietStandardError() {
+        if (saved_ >= 0) ::dup2(saved_, STDERR_FILENO), ::close(saved_);
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+private:
+    int saved_;
+};
+
+Pix* readImage(const std::string& path) {
+    QuietStandardError quiet;
+    return pixRead(path.c_str());
+}
 
 // Tesseract asks OpenMP for several threads per layer; on a small machine they
 // spin against each other and recognition gets slower, not faster. With no
@@ -38,7 +64,7 @@ public:
 
     std::vector<std::string> recognizeLines(const std::string& path) override {
         std::vector<std::string> lines;
-        std::unique_ptr<Pix, PixDestroy> image(pixRead(path.c_str()));
+        std::unique_ptr<Pix, PixDestroy> image(readImage(path));
         if (!image) return lines;
         api_.SetImage(image.get());
         if (api_.Recognize(nullptr) == 0) {

@@ -31,3 +31,22 @@ def pixel(image, x, y):
     width, _, rgb = image
     offset = (y * width + x) * 3
     return tuple(rgb[offset:offset + 3])
+
+
+def text_image(path, lines, size="1280x720", pointsize=36, font="DejaVu-Sans"):
+    """Black text on white, one line of `lines` under the other."""
+    args = ["convert", "-size", size, "xc:white", "-font", font, "-pointsize", str(pointsize), "-fill", "black"]
+    for n, line in enumerate(lines):
+        args += ["-annotate", f"+60+{100 + n * pointsize * 2}", line]
+    subprocess.run(args + [path], check=True)
+
+
+def character_error_rate(recognized, expected):
+    """Edit distance over the expected length, white space collapsed."""
+    a, b = " ".join(recognized.split()), " ".join(expected.split())
+    row = list(range(len(b) + 1))
+    for i, ca in enumerate(a, 1):
+        previous, row[0] = row[0], i
+        for j, cb in enumerate(b, 1):
+            previous, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, previous + (ca != cb))
+    return row[len(b)] / max(1, len(b))

@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""tevoli-frames extract against the ffmpeg command line and against the floor
+(decode the 120 keyframes and encode 120 JPEGs), side by side in one run, plus
+peak memory on a 3840x2160 video.
+
+    bench/frames_extract.py [build/bin]   # videos are kept in $TMPDIR/tevoli-bench-frames
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from frames_common import measure  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BIN = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bin"))
+WORK = os.path.join(tempfile.gettempdir(), "tevoli-bench-frames")
+
+
+def video(name, source, seconds):
+    path = os.path.join(WORK, name)
+    if not os.path.exists(path):
+        print(f"making {name} ...", flush=True)
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", f"{source}:d={seconds}",
+                        "-c:v", "libx264", "-preset", "veryfast", "-g", "60", "-keyint_min", "60",
+                        "-sc_threshold", "0", "-pix_fmt", "yuv420p", path + ".part.mp4"], check=True)
+        os.rename(path + ".part.mp4", path)
+    return path
+
+
+def floor_tool():
+    path = os.path.join(WORK, "frames_floor")
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "libavformat", "libavcodec", "libswscale",
+                            "libavutil", "libturbojpeg"], check=True, capture_output=True, text=True).stdout.split()
+    subprocess.run(["g++", "-O2", "-std=c++20", os.path.join(ROOT, "bench", "frames_floor.cpp"), "-o", path, *flags],
+                   check=True)
+    return path
+
+
+def fresh(name):
+    path = os.path.join(WORK, name)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def main():
+    os.makedirs(WORK, exist_ok=True)
+    frames = os.path.join(BIN, "tevoli-frames")
+    hd = video("hd-10min.mp4", "testsrc2=s=1280x720:r=30", 600)
+    uhd = video("uhd-10s.mp4", "testsrc2=s=3840x2160:r=30", 10)
+    floor = floor_tool()
+
+    print("10-minute 1280x720 H.264, keyframe every 2 s, one frame every 5 s (120 frames)")
+    ours, ours_mb = measure([frames, "extract", hd, fresh("ours"), "5"])
+    base, base_mb = measure(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", hd, "-vf", "fps=1/5",
+                             os.path.join(fresh("ffmpeg"), "%04d.jpg")], runs=1)
+    low, _ = measure([floor, hd, "5", "120"])
+    print(f"  tevoli-frames extract   {ours:7.2f} s  {ours_mb:6.1f} MB")
+    print(f"  ffmpeg -vf fps=1/5      {base:7.2f} s  {base_mb:6.1f} MB   ours is {base / ours:.1f}x faster (goal >= 3x)")
+    print(f"  floor (120 keyframes)   {low:7.2f} s             ours is {ours / low:.2f}x the floor (goal <= 1.5x)")
+
+    print("10-second 3840x2160 H.264, one frame a second")
+    ours, ours_mb = measure([frames, "extract", uhd, fresh("ours-uhd"), "1"])
+    base, base_mb = measure(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", uhd, "-vf", "fps=1",
+                             os.path.join(fresh("ffmpeg-uhd"), "%04d.jpg")], runs=1)
+    print(f"  tevoli-frames extract   {ours:7.2f} s  {ours_mb:6.1f} MB peak (goal < 150 MB)")
+    print(f"  ffmpeg -vf fps=1        {base:7.2f} s  {base_mb:6.1f} MB peak")
+
+
+if __name__ == "__main__":
+    main()
