@@ -24,7 +24,6 @@ int main(int argc, char** argv) {
     AVStream* stream = format->streams[index];
     AVCodecContext* decoder = avcodec_alloc_context3(codec);
     avcodec_parameters_to_context(decoder, stream->codecpar);
-    decoder->flags |= AV_CODEC_FLAG_LOW_DELAY;
     if (avcodec_open2(decoder, codec, nullptr) < 0) return 1;
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
@@ -38,14 +37,14 @@ int main(int argc, char** argv) {
         const auto timestamp = static_cast<int64_t>(i * interval / av_q2d(stream->time_base));
         av_seek_frame(format, index, timestamp, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(decoder);
-        bool decoded = false;
-        while (!decoded && av_read_frame(format, packet) >= 0) {
-            if (packet->stream_index == index) {
-                avcodec_send_packet(decoder, packet);
-                decoded = avcodec_receive_frame(decoder, frame) == 0;
-            }
+        bool sent = false;
+        while (!sent && av_read_frame(format, packet) >= 0) {
+            if (packet->stream_index == index) sent = avcodec_send_packet(decoder, packet) == 0;
             av_packet_unref(packet);
         }
+        // Drained, so the keyframe comes out without decoding the frames after it.
+        avcodec_send_packet(decoder, nullptr);
+        const bool decoded = sent && avcodec_receive_frame(decoder, frame) == 0;
         if (!decoded) continue;
         scaler = sws_getCachedContext(scaler, frame->width, frame->height, AVPixelFormat(frame->format),
                                       frame->width, frame->height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr,
