@@ -2,10 +2,10 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <unistd.h>
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
+#include <unistd.h>
 
 namespace tevoli::frames {
 namespace {
@@ -20,7 +20,7 @@ struct PixDestroy {
 class QuietStandardError {
 public:
     QuietStandardError() : saved_(::dup(STDERR_FILENO)) {
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const int null = saved_ >= 0 ? ::open("/dev/null", O_WRONLY | O_CLOEXEC) : -1;
         if (null >= 0) ::dup2(null, STDERR_FILENO), ::close(null);
     }
     ~QuietStandardError() {

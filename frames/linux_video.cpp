@@ -174,6 +174,10 @@ private:
     // has to start again from a keyframe.
     bool decodeKeyframeAlone(double earliest, double latest) {
         if (!readPacket()) return false;
+        if (!(packet_->flags & AV_PKT_FLAG_KEY)) {
+            av_packet_unref(packet_.get());
+            return false;
+        }
         decoder_->skip_frame = AVDISCARD_DEFAULT;
         avcodec_send_packet(decoder_.get(), packet_.get());
         av_packet_unref(packet_.get());

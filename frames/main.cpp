@@ -9,9 +9,7 @@
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
     tevoli::frames::LinuxMediaServices services;
-    if (auto failure = tevoli::frames::runFrames(args, services, std::cout)) {
-        std::cout.flush();
+    if (auto failure = tevoli::frames::runFrames(args, services, std::cout))
         tevoli::fail(tevoli::frames::kFailPrefix, *failure);
-    }
     return 0;
 }
