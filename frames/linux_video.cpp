@@ -4,7 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
-#include <libavutil/pixdesc.h>
+#include <libavutil/dict.h>
 #include <libswscale/swscale.h>
 }
 
@@ -283,8 +283,14 @@ private:
 std::unique_ptr<Video> openFfmpegVideo(const std::string& path, const FrameSettings& settings) {
     // The library's own diagnostics would land on our standard error.
     av_log_set_level(AV_LOG_QUIET);
+    // The operand is a file path: a colon in it must not pick a protocol, and a
+    // playlist inside the file must not reach out to the network.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
     AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) return nullptr;
+    const int status = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (status < 0) return nullptr;
     std::unique_ptr<AVFormatContext, FormatClose> format(opened);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) return nullptr;
     const int streamIndex = videoStreamIndex(format.get());
