@@ -50,7 +50,8 @@ class ExtractTest(unittest.TestCase):
                 for name in names:
                     t = int(name[len("frame-"):-len(".jpg")]) / 1000
                     second = (pixel(read_image(os.path.join(outdir, name)), 80, 60)[0] - 20 + 10) // 20
-                    self.assertLessEqual(abs(second + 0.5 - t), 1.5 + 0.01, name)
+                    # Second n spans [n, n+1): it must meet [t-1, t+1].
+                    self.assertTrue(t - 2 < second <= t + 1, f"{name} shows second {second}")
 
     def test_interval_longer_than_the_video_gives_frame_zero(self):
         # A colon in the path is part of the file name, not a protocol.
