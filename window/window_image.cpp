@@ -1,0 +1,42 @@
+#include "window_image.h"
+
+#include <cstring>
+
+#include "jpeg_writer.h"
+
+namespace tevoli::window {
+
+std::optional<Image> scaled(const Image& image, int width, int height) {
+    if (image.width <= 0 || image.height <= 0 || width <= 0 || height <= 0) return std::nullopt;
+    if (image.stride < image.width * 4 ||
+        image.pixels.size() < static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height))
+        return std::nullopt;
+    Image out;
+    out.width = width;
+    out.height = height;
+    out.stride = width * 4;
+    out.pixels.resize(static_cast<std::size_t>(out.stride) * static_cast<std::size_t>(height));
+    std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
+    std::vector<std::uint32_t> source(static_cast<std::size_t>(image.width));
+    std::vector<std::uint32_t> column(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+        column[static_cast<std::size_t>(x)] = static_cast<std::uint32_t>(static_cast<long long>(x) * image.width / width);
+    int previousRow = -1;
+    for (int y = 0; y < height; ++y) {
+        const int sourceRow = static_cast<int>(static_cast<long long>(y) * image.height / height);
+        if (sourceRow != previousRow) {  // enlarging repeats rows: build each source row once
+            std::memcpy(source.data(), image.pixels.data() + static_cast<std::size_t>(sourceRow) * image.stride,
+                        source.size() * 4);
+            for (std::size_t x = 0; x < row.size(); ++x) row[x] = source[column[x]];
+            previousRow = sourceRow;
+        }
+        std::memcpy(out.pixels.data() + static_cast<std::size_t>(y) * out.stride, row.data(), row.size() * 4);
+    }
+    return out;
+}
+
+std::optional<std::vector<std::uint8_t>> jpegOf(const Image& image) {
+    return encodeJpeg(PixelView{image.pixels.data(), image.width, image.height, image.stride, PixelLayout::bgrx});
+}
+
+}  // namespace tevoli::window
