@@ -1,0 +1,35 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tevoli::llm {
+
+struct Request {
+    std::string op;
+    std::optional<std::string> system;
+    std::optional<std::string> user;
+};
+
+// Fields in the order they are written; unset ones are left out.
+struct Reply {
+    bool ok = false;
+    std::optional<bool> available;
+    std::optional<std::string> reason;
+    std::optional<std::string> content;
+    std::optional<std::string> error;
+    std::optional<std::string> code;
+};
+
+// A request line after ill-formed UTF-8 became U+FFFD and the Unicode white space
+// around it was trimmed.
+std::string trimmedLine(std::string_view raw);
+
+// The request in `text`, which must be exactly one JSON object with a string `op`
+// and `system`/`user` that are strings, null or missing; nullopt otherwise.
+std::optional<Request> decodeRequest(std::string_view text);
+
+// The reply as one compact JSON object, without the line feed.
+std::string encodeReply(const Reply& reply);
+
+}  // namespace tevoli::llm

@@ -1,0 +1,121 @@
+"""Running tevoli-apple-llm against stand-in model servers, for the end-to-end tests.
+
+The stand-ins listen on the real discovery addresses, so every test module runs in
+a network namespace of its own (in_own_netns)."""
+import json
+import os
+import select
+import subprocess
+import sys
+import tempfile
+import time
+
+from tevoli_harness import binary, spawn, stop
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPLY_TIMEOUT = 60  # generous: a loaded machine, a sanitizer build
+
+TURN_ON = ("Turn on Apple Intelligence: System Settings \u2192 Apple Intelligence & Siri, then switch it on. "
+           "A multi-GB on-device model downloads afterward.")
+DOWNLOADING = ("Apple Intelligence is on \u2014 its on-device model is still downloading. "
+               "This becomes available once it finishes.")
+NOT_AVAILABLE = "Apple Intelligence isn't available"
+
+
+def require_own_netns():
+    """Refuses to run where the fixed ports could belong to a real server."""
+    with open("/proc/net/dev") as devices:
+        names = [line.split(":")[0].strip() for line in devices.readlines()[2:]]
+    if names != ["lo"]:
+        raise RuntimeError("run these tests through tests/llm/in_own_netns (found interfaces %s)" % names)
+
+
+def reply_line(obj):
+    """The exact bytes the helper writes for a reply."""
+    return json.dumps(obj, ensure_ascii=False, separators=(",", ":")).replace("/", "\\/").encode() + b"\n"
+
+
+class _LineReader:
+    def __init__(self, fd):
+        self.fd, self.buffer = fd, b""
+
+    def readline(self, timeout=REPLY_TIMEOUT):
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.buffer:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.fd], [], [], left)[0]:
+                raise TimeoutError("no line within %s s" % timeout)
+            chunk = os.read(self.fd, 65536)
+            if not chunk:
+                return self.buffer  # end of output
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return line + b"\n"
+
+
+class StandIn:
+    """A stand-in model server on 127.0.0.1:`port`; `bodies()` are the chat requests it got."""
+
+    def __init__(self, port, *options):
+        self.port, self.options = port, options
+
+    def __enter__(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="tevoli-llm-")
+        self.record = os.path.join(self.dir.name, "requests")
+        self.proc = spawn([sys.executable, os.path.join(HERE, "standin_server.py"), "--port", str(self.port),
+                           "--record", self.record, *self.options], stdout=subprocess.PIPE)
+        if _LineReader(self.proc.stdout.fileno()).readline() != b"ready\n":
+            self.__exit__()
+            raise RuntimeError("stand-in server on port %d did not start" % self.port)
+        return self
+
+    def __exit__(self, *exc):
+        stop(self.proc)
+        self.proc.stdout.close()
+        self.dir.cleanup()
+
+    def bodies(self):
+        if not os.path.exists(self.record):
+            return []
+        with open(self.record, "rb") as record:
+            return [json.loads(line) for line in record]
+
+
+class Helper:
+    """The helper as the host runs it: requests in, one reply line each."""
+
+    def __enter__(self):
+        self.proc = spawn([binary("tevoli-apple-llm")], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE)
+        self.out = _LineReader(self.proc.stdout.fileno())
+        return self
+
+    def ask(self, request):
+        line = request if isinstance(request, bytes) else json.dumps(request).encode() + b"\n"
+        self.proc.stdin.write(line)
+        self.proc.stdin.flush()
+        return self.out.readline()
+
+    def finish(self):
+        """Closes the input; returns (rest of standard output, standard error, exit status)."""
+        self.proc.stdin.close()
+        rest = b""
+        while True:
+            line = self.out.readline()
+            if not line:
+                break
+            rest += line
+        err = self.proc.stderr.read()
+        return rest, err, self.proc.wait(REPLY_TIMEOUT)
+
+    def __exit__(self, *exc):
+        stop(self.proc)
+        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            if not stream.closed:
+                stream.close()
+
+
+def run(data):
+    """Feeds `data` to a fresh helper at once; returns (stdout, stderr, exit status)."""
+    result = subprocess.run([binary("tevoli-apple-llm")], input=data, capture_output=True, timeout=REPLY_TIMEOUT)
+    return result.stdout, result.stderr, result.returncode

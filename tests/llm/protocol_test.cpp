@@ -1,0 +1,51 @@
+#include "protocol.h"
+
+#include <gtest/gtest.h>
+
+using namespace tevoli::llm;
+
+TEST(TrimmedLine, TrimsUnicodeWhiteSpaceAtBothEndsOnly) {
+    EXPECT_EQ(trimmedLine(" \t{\"op\": \"a b\"}\r"), "{\"op\": \"a b\"}");
+    EXPECT_EQ(trimmedLine("\xc2\xa0\xe2\x80\xa8x y\xe3\x80\x80\xc2\x85"), "x y");  // NBSP, U+2028, U+3000, NEL
+    EXPECT_EQ(trimmedLine(" \r\n\x0b\x0c "), "");
+    EXPECT_EQ(trimmedLine("\xe2\x80\x8bx"), "\xe2\x80\x8bx");  // a zero-width space is no white space
+}
+
+TEST(TrimmedLine, ReadsIllFormedUtf8AsReplacementCharacters) {
+    EXPECT_EQ(trimmedLine(" a\xff\xc3 "), "a\xef\xbf\xbd\xef\xbf\xbd");
+}
+
+TEST(DecodeRequest, ReadsOpAndOptionalStrings) {
+    const auto full = decodeRequest(R"({"user":"u","op":"generate","system":"s","other":[1,{"x":null}]})");
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->op, "generate");
+    EXPECT_EQ(full->system, "s");
+    EXPECT_EQ(full->user, "u");
+
+    const auto bare = decodeRequest(R"({"op":"generate","system":null})");
+    ASSERT_TRUE(bare);
+    EXPECT_FALSE(bare->system);
+    EXPECT_FALSE(bare->user);
+}
+
+TEST(DecodeRequest, RefusesAnythingButOneObjectWithTypedFields) {
+    for (const char* text : {
+             "", "nope", "[]", "\"op\"", "null", R"({"op":"status"} x)", R"({"op":"status"}{"op":"status"})",
+             R"({"op":"status")", "{}", R"({"op":null})", R"({"op":1})", R"({"op":"generate","user":5})",
+             R"({"op":"generate","system":{}})", R"({"op":"generate","user":false})", R"({"op":"\ud800"})",
+             R"({"op":"status",})"}) {
+        EXPECT_FALSE(decodeRequest(text)) << text;
+    }
+}
+
+TEST(EncodeReply, WritesOnlySetFieldsInTheirOrder) {
+    EXPECT_EQ(encodeReply(Reply{true, {}, {}, {}, {}, {}}), R"({"ok":true})");
+    EXPECT_EQ(encodeReply(Reply{}), R"({"ok":false})");
+    EXPECT_EQ(encodeReply(Reply{false, false, "r", "c", "e", "other"}),
+              R"({"ok":false,"available":false,"reason":"r","content":"c","error":"e","code":"other"})");
+}
+
+TEST(EncodeReply, EscapesLikeTheHostsEncoder) {
+    Reply reply{true, {}, {}, std::string("a/b \"q\" \\ \n\t\x1b\x7f \xe2\x86\x92 \xc3\xa9"), {}, {}};
+    EXPECT_EQ(encodeReply(reply), "{\"ok\":true,\"content\":\"a\\/b \\\"q\\\" \\\\ \\n\\t\\u001b\x7f \xe2\x86\x92 \xc3\xa9\"}");
+}
