@@ -35,7 +35,7 @@ std::unique_ptr<XcbConnection> XcbConnection::open(std::string& error) {
         xcb_disconnect(connection);
         return nullptr;
     }
-    return std::make_unique<XcbConnection>(connection, it.data);
+    return std::make_unique<XcbConnection>(connection, it.data, screenNumber);
 }
 
 XcbConnection::~XcbConnection() { xcb_disconnect(connection_); }

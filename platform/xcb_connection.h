@@ -22,8 +22,8 @@ public:
     // Connects; on failure returns null and sets `error` to a readable reason.
     static std::unique_ptr<XcbConnection> open(std::string& error);
     // Takes ownership of a healthy connection; use open().
-    XcbConnection(xcb_connection_t* connection, const xcb_screen_t* screen)
-        : connection_(connection), screen_(screen) {}
+    XcbConnection(xcb_connection_t* connection, const xcb_screen_t* screen, int screenNumber)
+        : connection_(connection), screen_(screen), screenNumber_(screenNumber) {}
     ~XcbConnection();
     XcbConnection(const XcbConnection&) = delete;
     XcbConnection& operator=(const XcbConnection&) = delete;
@@ -31,6 +31,7 @@ public:
     xcb_connection_t* get() const { return connection_; }
     xcb_window_t root() const { return screen_->root; }
     const xcb_screen_t& screen() const { return *screen_; }
+    int screenNumber() const { return screenNumber_; }
     // The reason the connection broke, or empty while it is healthy.
     std::string brokenReason() const;
 
@@ -40,6 +41,7 @@ public:
 private:
     xcb_connection_t* connection_;
     const xcb_screen_t* screen_;
+    int screenNumber_;
 };
 
 // The X protocol's name of an error ("BadWindow", "BadMatch", ...).

@@ -29,10 +29,9 @@ std::optional<std::string> captureToFile(WindowSystem& system, std::uint32_t id,
     if (!window) return notFound(id);
     const Outcome<Image> captured = system.captureImage(*window);
     if (!captured.value) return platformFailure("capture: ", captured.error);
-    const auto image = scaled(*captured.value, scaledSize(window->width), scaledSize(window->height));
-    const auto jpeg = image ? jpegOf(*image) : std::nullopt;
-    if (!jpeg) return std::string("jpeg encode failed");
-    if (auto error = writeFileBytes(dest, *jpeg)) return "write: " + *error;
+    const Encoded encoded = encodeAtSize(*captured.value, scaledSize(window->width), scaledSize(window->height));
+    if (encoded.status != Encoded::Status::ok) return std::string("jpeg encode failed");
+    if (auto error = writeFileBytes(dest, encoded.jpeg)) return "write: " + *error;
     return std::nullopt;
 }
 

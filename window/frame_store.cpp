@@ -34,11 +34,10 @@ std::optional<std::string> FrameStore::snapshot(const std::string& path) {
         if (stopped) return "stopped";
         if (frame) {
             // Rendering and encoding happen outside the lock, so frames keep arriving.
-            const std::optional<Image> image = scaled(*frame, width_, height_);
-            if (!image) return "cgimage failed";
-            const auto jpeg = jpegOf(*image);
-            if (!jpeg) return "jpeg encode failed";
-            if (writeFileBytes(path, *jpeg)) return "write failed";
+            const Encoded encoded = encodeAtSize(*frame, width_, height_);
+            if (encoded.status == Encoded::Status::renderFailed) return "cgimage failed";
+            if (encoded.status == Encoded::Status::encodeFailed) return "jpeg encode failed";
+            if (writeFileBytes(path, encoded.jpeg)) return "write failed";
             return std::nullopt;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -2,9 +2,18 @@
 
 #include <cstring>
 
+#include "jpeg_doubled.h"
 #include "jpeg_writer.h"
 
 namespace tevoli::window {
+namespace {
+
+PixelView view(const Image& image) {
+    return PixelView{image.pixels.data(), image.width, image.height, image.stride, PixelLayout::bgrx};
+}
+
+}  // namespace
+
 
 std::optional<Image> scaled(const Image& image, int width, int height) {
     if (image.width <= 0 || image.height <= 0 || width <= 0 || height <= 0) return std::nullopt;
@@ -35,8 +44,20 @@ std::optional<Image> scaled(const Image& image, int width, int height) {
     return out;
 }
 
-std::optional<std::vector<std::uint8_t>> jpegOf(const Image& image) {
-    return encodeJpeg(PixelView{image.pixels.data(), image.width, image.height, image.stride, PixelLayout::bgrx});
+Encoded encodeAtSize(const Image& image, int width, int height) {
+    const bool valid = image.width > 0 && image.height > 0 && image.stride >= image.width * 4 &&
+                       image.pixels.size() >= static_cast<std::size_t>(image.stride) * image.height;
+    if (!valid || width <= 0 || height <= 0) return {Encoded::Status::renderFailed, {}};
+    std::optional<std::vector<std::uint8_t>> jpeg;
+    if (width == image.width * kScale && height == image.height * kScale) {
+        jpeg = encodeJpegDoubled(view(image));
+    } else {
+        const std::optional<Image> resized = scaled(image, width, height);
+        if (!resized) return {Encoded::Status::renderFailed, {}};
+        jpeg = encodeJpeg(view(*resized));
+    }
+    if (!jpeg) return {Encoded::Status::encodeFailed, {}};
+    return {Encoded::Status::ok, std::move(*jpeg)};
 }
 
 }  // namespace tevoli::window

@@ -13,7 +13,13 @@ constexpr int kScale = 2;
 // `image` resized to width x height by nearest neighbour; nothing when either is empty.
 std::optional<Image> scaled(const Image& image, int width, int height);
 
-// JPEG bytes at the shared quality, or nothing when the encoder refuses.
-std::optional<std::vector<std::uint8_t>> jpegOf(const Image& image);
+struct Encoded {
+    enum class Status { ok, renderFailed, encodeFailed };
+    Status status = Status::ok;
+    std::vector<std::uint8_t> jpeg;
+};
+
+// The image as delivered: brought to width x height and JPEG-encoded at the shared quality.
+Encoded encodeAtSize(const Image& image, int width, int height);
 
 }  // namespace tevoli::window

@@ -110,5 +110,114 @@ class WithoutDisplay(unittest.TestCase):
             listener.close()
 
 
+def jpeg_facts(path):
+    """Width, height and the colour at the centre of a JPEG file."""
+    size = subprocess.run(["identify", "-format", "%w %h", path], capture_output=True, check=True).stdout.split()
+    width, height = int(size[0]), int(size[1])
+    rgb = subprocess.run(["convert", path, "-crop", f"1x1+{width // 2}+{height // 2}", "-depth", "8", "rgb:-"],
+                         capture_output=True, check=True).stdout
+    return width, height, tuple(rgb[:3])
+
+
+def near(colour, expected, tolerance=12):
+    return all(abs(a - b) <= tolerance for a, b in zip(colour, expected))
+
+
+class CaptureAndWatch(unittest.TestCase):
+    RED, GREEN, BLUE = (0xdd, 0x22, 0x11), (0x11, 0xcc, 0x22), (0x22, 0x33, 0xee)
+
+    @classmethod
+    def setUpClass(cls):
+        cls.x = tevoli_harness.PrivateX().__enter__()
+        cls.windows = WindowClients(cls.x.env)
+        cls.tmp = tempfile.TemporaryDirectory()
+        # Two windows under a third one; the lower one repaints only when asked to.
+        cls.plain = cls.windows.open("zoom", "--size", "640x480", "--color", "dd2211")[1]
+        cls.repainting = cls.windows.open("gedit", "--size", "640x480", "--color", "11cc22", "--no-background",
+                                          "--at", "100,100")[1]
+        cls.cover = cls.windows.open("gedit", "--size", "900x700", "--color", "000000")[1]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.windows.close_all()
+        cls.tmp.cleanup()
+        cls.x.__exit__(None, None, None)
+
+    def path(self, name):
+        return os.path.join(self.tmp.name, name)
+
+    def test_capture_of_covered_windows_at_twice_their_size(self):
+        for window, colour in ((self.plain, self.RED), (self.repainting, self.GREEN)):
+            dest = self.path(f"{window}.jpg")
+            result = run(["--capture", str(window), dest], self.x.env)
+            self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"", b""))
+            width, height, centre = jpeg_facts(dest)
+            self.assertEqual((width, height), (1280, 960))
+            self.assertTrue(near(centre, colour), centre)
+
+    def test_capture_failures(self):
+        dest = self.path("never.jpg")
+        result = run(["--capture", "42", dest], self.x.env)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", b"window 42 not found\n"))
+        self.assertFalse(os.path.exists(dest))
+        result = run(["--capture", str(self.plain), self.path("missing/x.jpg")], self.x.env)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (1, b"", b"write: No such file or directory\n"))
+        result = run(["--watch", "42"], self.x.env)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", b"window 42 not found\n"))
+
+    def test_watch_follows_the_window_until_it_goes(self):
+        proc, window = self.windows.open("firefox", "--size", "320x240", "--color", "dd2211", "--at", "500,50")
+        watch = subprocess.Popen([PROGRAM, "--watch", str(window)], env=self.x.env, stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            def send(line):
+                watch.stdin.write(line)
+                watch.stdin.flush()
+
+            def shoot(name, ending=b"\n"):
+                send(b"shoot " + self.path(name).encode() + ending)
+                return watch.stdout.readline()
+
+            self.assertEqual(watch.stdout.readline(), b"READY\n")
+            self.assertEqual(shoot("first.jpg"), b"ok\n")
+            width, height, centre = jpeg_facts(self.path("first.jpg"))
+            self.assertEqual((width, height), (640, 480))
+            self.assertTrue(near(centre, self.RED), centre)
+
+            WindowClients.command(proc, "color 2233ee")
+            deadline = time.monotonic() + 10
+            while True:
+                self.assertEqual(shoot("changed.jpg", b"\r\n"), b"ok\n")
+                if near(jpeg_facts(self.path("changed.jpg"))[2], self.BLUE) or time.monotonic() > deadline:
+                    break
+                time.sleep(0.2)
+            self.assertTrue(near(jpeg_facts(self.path("changed.jpg"))[2], self.BLUE))
+
+            # Lines that are not commands get no reply; the next shot still works.
+            send(b"shoot\nShoot " + self.path("no.jpg").encode() + b"\nhello\n\n")
+            self.assertEqual(shoot("missing/x.jpg"), b"err write failed\n")
+            self.assertEqual(shoot("after.jpg"), b"ok\n")
+            self.assertFalse(os.path.exists(self.path("no.jpg")))
+
+            self.windows.close(proc)
+            deadline = time.monotonic() + 10
+            while shoot("gone.jpg") == b"ok\n" and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertEqual(shoot("gone.jpg"), b"err stopped\n")
+            send(b"quit\n")
+            self.assertEqual(watch.wait(timeout=10), 0)
+            self.assertEqual(watch.stdout.read(), b"")
+            self.assertEqual(watch.stderr.read(), b"")
+        finally:
+            tevoli_harness.stop(watch)
+            for stream in (watch.stdin, watch.stdout, watch.stderr):
+                stream.close()
+
+    def test_watch_ends_at_end_of_input(self):
+        result = run(["--watch", str(self.plain)], self.x.env, stdin=subprocess.DEVNULL)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, b"READY\n", b""))
+
+
 if __name__ == "__main__":
     unittest.main()

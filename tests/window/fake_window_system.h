@@ -1,0 +1,47 @@
+#pragma once
+// An in-memory display for the window program's core.
+#include <deque>
+
+#include "window_system.h"
+
+namespace tevoli::window::testing {
+
+inline Image solid(int width, int height, std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+    Image image{width, height, width * 4, {}};
+    for (int i = 0; i < width * height; ++i) image.pixels.insert(image.pixels.end(), {blue, green, red, 0});
+    return image;
+}
+
+// Hands out the grabs it was given, then reports the window gone.
+class FakeStream final : public WindowStream {
+public:
+    std::deque<Grab> grabs;
+    int calls = 0;
+    Grab grab() override {
+        ++calls;
+        if (grabs.empty()) return {Status::stopped, {}};
+        Grab next = std::move(grabs.front());
+        grabs.pop_front();
+        return next;
+    }
+};
+
+class FakeWindowSystem final : public WindowSystem {
+public:
+    Outcome<std::vector<ShareableWindow>> content;
+    Outcome<Image> image;
+    std::vector<std::uint32_t> captured;
+
+    Outcome<std::vector<ShareableWindow>> shareableContent() override { return content; }
+    std::optional<std::vector<ServerWindow>> windowServerList() override { return std::nullopt; }
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+    Outcome<Image> captureImage(const ShareableWindow& window) override {
+        captured.push_back(window.id);
+        return image;
+    }
+    Outcome<std::unique_ptr<WindowStream>> startStream(const ShareableWindow&) override {
+        return {std::make_unique<FakeStream>(), {}};
+    }
+};
+
+}  // namespace tevoli::window::testing
