@@ -192,11 +192,11 @@ public:
         image.width = geometry->width;
         image.height = geometry->height;
         image.stride = image.width * 4;
-        const auto* data = xcb_get_image_data(reply.get());
-        const std::size_t size = static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height);
-        if (static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < size)
+        image.pixels = xcb_get_image_data(reply.get());
+        image.size = static_cast<std::size_t>(xcb_get_image_data_length(reply.get()));
+        if (image.size < static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height))
             return {std::nullopt, "short image", false};
-        image.pixels.assign(data, data + size);
+        image.storage = std::shared_ptr<const void>(std::move(reply));
         return {std::move(image), {}, false};
     }
 

@@ -36,12 +36,21 @@ struct RunningApplication {
     std::int32_t pid = 0;
 };
 
-// Packed 8-bit pixels, blue-green-red-unused, rows `stride` bytes apart.
+// Packed 8-bit pixels, blue-green-red-unused, rows `stride` bytes apart. The bytes
+// may be the display library's own reply, which `storage` keeps alive: a captured
+// window is never copied.
 struct Image {
     int width = 0;
     int height = 0;
     int stride = 0;
-    std::vector<std::uint8_t> pixels;
+    const std::uint8_t* pixels = nullptr;
+    std::size_t size = 0;  // bytes at `pixels`
+    std::shared_ptr<const void> storage;
+
+    static Image of(int width, int height, std::vector<std::uint8_t> bytes) {
+        auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+        return Image{width, height, width * 4, owned->data(), owned->size(), owned};
+    }
 };
 
 // A value or the display's error text (empty when it gave none).

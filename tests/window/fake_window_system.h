@@ -7,9 +7,9 @@
 namespace tevoli::window::testing {
 
 inline Image solid(int width, int height, std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
-    Image image{width, height, width * 4, {}};
-    for (int i = 0; i < width * height; ++i) image.pixels.insert(image.pixels.end(), {blue, green, red, 0});
-    return image;
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < width * height; ++i) bytes.insert(bytes.end(), {blue, green, red, 0});
+    return Image::of(width, height, std::move(bytes));
 }
 
 // Hands out the grabs it was given, then reports the window gone.

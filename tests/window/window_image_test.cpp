@@ -13,18 +13,17 @@ namespace {
 
 // A BGRX image whose pixel (x, y) has blue x, green y and red x + y (wrapping).
 Image pattern(int width, int height) {
-    Image image{width, height, width * 4, {}};
-    image.pixels.resize(static_cast<std::size_t>(image.stride) * height);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width) * 4 * height);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = &image.pixels[static_cast<std::size_t>(y) * image.stride + x * 4];
+            std::uint8_t* p = &bytes[(static_cast<std::size_t>(y) * width + x) * 4];
             p[0] = static_cast<std::uint8_t>(x * 7);
             p[1] = static_cast<std::uint8_t>(y * 5);
             p[2] = static_cast<std::uint8_t>(x * 3 + y * 2);
             p[3] = 0;
         }
     }
-    return image;
+    return Image::of(width, height, std::move(bytes));
 }
 
 TEST(Scaled, RepeatsPixelsByNearestNeighbour) {
@@ -40,7 +39,9 @@ TEST(Scaled, RepeatsPixelsByNearestNeighbour) {
     EXPECT_EQ(odd->pixels[4 * 4], source.pixels[2 * 4]);  // x 4 of 5 maps to source x 2
     EXPECT_FALSE(scaled(source, 0, 4));
     EXPECT_FALSE(scaled(Image{}, 4, 4));
-    EXPECT_FALSE(scaled(Image{2, 2, 8, std::vector<std::uint8_t>(4)}, 4, 4));  // fewer bytes than it claims
+    Image short_ = Image::of(2, 2, std::vector<std::uint8_t>(16));
+    short_.size = 15;  // fewer bytes than it claims
+    EXPECT_FALSE(scaled(short_, 4, 4));
 }
 
 TEST(EncodeAtSize, DoubledImageMatchesTheEnlargedOne) {
