@@ -59,6 +59,13 @@ std::vector<xcb_atom_t> XcbConnection::atoms(const std::vector<const char*>& nam
     return result;
 }
 
+std::optional<XcbTree> queryTree(const XcbConnection& x, xcb_window_t window) {
+    XcbReply<xcb_query_tree_reply_t> reply(xcb_query_tree_reply(x.get(), xcb_query_tree(x.get(), window), nullptr));
+    if (!reply) return std::nullopt;
+    const xcb_window_t* children = xcb_query_tree_children(reply.get());
+    return XcbTree{reply->parent, {children, children + xcb_query_tree_children_length(reply.get())}};
+}
+
 std::string xcbErrorName(const xcb_generic_error_t& error) {
     static const char* const names[] = {
         "Success",  "BadRequest", "BadValue",    "BadWindow",   "BadPixmap", "BadAtom",

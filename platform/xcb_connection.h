@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,13 @@ private:
     const xcb_screen_t* screen_;
     int screenNumber_;
 };
+
+struct XcbTree {
+    xcb_window_t parent = XCB_WINDOW_NONE;
+    std::vector<xcb_window_t> children;  // bottom to top of the stacking order
+};
+// The window's parent and children, or nothing when the window is gone.
+std::optional<XcbTree> queryTree(const XcbConnection& x, xcb_window_t window);
 
 // The X protocol's name of an error ("BadWindow", "BadMatch", ...).
 std::string xcbErrorName(const xcb_generic_error_t& error);

@@ -1,9 +1,9 @@
 #include "inventory.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
-#include <set>
 #include <string_view>
 
 #include "json_string.h"
@@ -41,9 +41,9 @@ constexpr std::array<std::string_view, 12> kJunkPrefixes{
     "com.apple.systemuiserver", "com.apple.coreautha",            "com.apple.ScreenSaver",
 };
 
-const std::set<std::string_view> kExcludedOwners{
-    "Tevoli",    "Window Server", "Dock",           "Control Center", "Notification Center",
-    "Spotlight", "WindowManager", "Wallpaper",      "SystemUIServer", "coreautha",
+constexpr std::array<std::string_view, 10> kExcludedOwners{
+    "Tevoli",    "Window Server", "Dock",      "Control Center", "Notification Center",
+    "Spotlight", "WindowManager", "Wallpaper", "SystemUIServer", "coreautha",
 };
 
 // Sizes are reported truncated toward zero.
@@ -110,7 +110,8 @@ std::vector<std::string> legacyEntries(const std::vector<ServerWindow>& windows,
         if (!window.ownerPid || window.layer != 0) continue;
         const auto meeting = meetingProcesses.find(*window.ownerPid);
         const bool isMeeting = meeting != meetingProcesses.end();
-        const bool excludedOwner = kExcludedOwners.count(window.ownerName) > 0;
+        const bool excludedOwner =
+            std::find(kExcludedOwners.begin(), kExcludedOwners.end(), window.ownerName) != kExcludedOwners.end();
         if (isMeeting) {
             if (listAll && excludedOwner) continue;
             if (window.width < 400 || window.height < 300) continue;

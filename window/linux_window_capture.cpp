@@ -1,10 +1,12 @@
-// A window's own pixels through a Composite named pixmap: once the window is
-// redirected its contents live off screen, so windows above it do not show.
+// A window's own pixels: read from the screen when it shows the window whole, else
+// through a Composite named pixmap, where the redirected window's contents live
+// off screen and windows above it do not show.
 #include <poll.h>
 #include <xcb/composite.h>
 #include <xcb/damage.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -43,10 +45,6 @@ struct Rect {
     }
 };
 
-XcbReply<xcb_query_tree_reply_t> tree(const XcbConnection& x, xcb_window_t window) {
-    return XcbReply<xcb_query_tree_reply_t>(xcb_query_tree_reply(x.get(), xcb_query_tree(x.get(), window), nullptr));
-}
-
 // Whether the screen shows the whole window right now: mapped, inside the screen
 // and not overlapped by any top-level window stacked above it.
 bool fullyShown(const XcbConnection& x, xcb_window_t window) {
@@ -63,20 +61,17 @@ bool fullyShown(const XcbConnection& x, xcb_window_t window) {
         return false;
     xcb_window_t topLevel = window;  // the root's child holding the window (its frame, under a manager)
     for (;;) {
-        auto up = tree(x, topLevel);
+        const auto up = queryTree(x, topLevel);
         if (!up) return false;
         if (up->parent == x.root()) break;
         topLevel = up->parent;
     }
-    auto stack = tree(x, x.root());
+    const auto stack = queryTree(x, x.root());
     if (!stack) return false;
-    const xcb_window_t* children = xcb_query_tree_children(stack.get());
-    const int count = xcb_query_tree_children_length(stack.get());
-    int position = 0;
-    while (position < count && children[position] != topLevel) ++position;
+    auto it = std::find(stack->children.begin(), stack->children.end(), topLevel);
     std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> above;
-    for (int i = position + 1; i < count; ++i)
-        above.emplace_back(xcb_get_window_attributes(c, children[i]), xcb_get_geometry(c, children[i]));
+    for (it = it == stack->children.end() ? it : it + 1; it != stack->children.end(); ++it)
+        above.emplace_back(xcb_get_window_attributes(c, *it), xcb_get_geometry(c, *it));
     bool covered = false;
     for (const auto& [attributesCookie, geometryCookie] : above) {
         XcbReply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, attributesCookie, nullptr));

@@ -14,9 +14,7 @@
 namespace tevoli::window {
 namespace {
 
-enum AtomIndex {
-    kClientList, kPid, kName, kUtf8String, kType, kTypeNormal, kTypeDialog, kState, kStateHidden, kAtomCount
-};
+enum AtomIndex { kClientList, kPid, kName, kUtf8String, kType, kTypeNormal, kTypeDialog, kState, kStateHidden };
 
 std::vector<xcb_atom_t> internAtoms(const XcbConnection& x) {
     return x.atoms({"_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_WINDOW_TYPE",
@@ -87,8 +85,8 @@ XcbReply<xcb_get_property_reply_t> propertyReply(const XcbConnection& x, xcb_get
 
 // Every fact of every window in one pipelined round trip, then the owners that
 // did not name their process through X-Resource in a second one.
-std::vector<WindowFacts> describe(const XcbConnection& x, const std::vector<xcb_window_t>& windows) {
-    const std::vector<xcb_atom_t> atoms = internAtoms(x);
+std::vector<WindowFacts> describe(const XcbConnection& x, const std::vector<xcb_atom_t>& atoms,
+                                  const std::vector<xcb_window_t>& windows) {
     struct Cookies {
         xcb_get_window_attributes_cookie_t attributes;
         xcb_get_geometry_cookie_t geometry;
@@ -162,16 +160,14 @@ std::vector<WindowFacts> describe(const XcbConnection& x, const std::vector<xcb_
 }
 
 std::vector<xcb_window_t> rootChildren(const XcbConnection& x) {
-    XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(x.get(), xcb_query_tree(x.get(), x.root()), nullptr));
-    if (!tree) return {};
-    const xcb_window_t* children = xcb_query_tree_children(tree.get());
-    return std::vector<xcb_window_t>(children, children + xcb_query_tree_children_length(tree.get()));
+    auto tree = queryTree(x, x.root());
+    return tree ? std::move(tree->children) : std::vector<xcb_window_t>{};
 }
 
 // Top-level client windows: the window manager's list, else the root's children.
-std::vector<xcb_window_t> clientWindows(const XcbConnection& x, bool& fromWindowManager) {
-    const std::vector<xcb_atom_t> atoms = x.atoms({"_NET_CLIENT_LIST"});
-    auto list = propertyReply(x, property(x, x.root(), atoms[0], XCB_ATOM_WINDOW, 1u << 16));
+std::vector<xcb_window_t> clientWindows(const XcbConnection& x, const std::vector<xcb_atom_t>& atoms,
+                                        bool& fromWindowManager) {
+    auto list = propertyReply(x, property(x, x.root(), atoms[kClientList], XCB_ATOM_WINDOW, 1u << 16));
     fromWindowManager = list && list->type == XCB_ATOM_WINDOW && list->format == 32;
     if (!fromWindowManager) return rootChildren(x);
     const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
@@ -197,18 +193,18 @@ Outcome<std::vector<ShareableWindow>> LinuxWindowSystem::shareableContent() {
     std::string error;
     auto x = XcbConnection::open(error);
     if (!x) return {std::nullopt, error};
+    const std::vector<xcb_atom_t> atoms = internAtoms(*x);
     bool fromWindowManager = false;
-    const std::vector<xcb_window_t> ids = clientWindows(*x, fromWindowManager);
+    const std::vector<xcb_window_t> ids = clientWindows(*x, atoms, fromWindowManager);
     IdentityCache identities;
     std::vector<ShareableWindow> windows;
-    for (const WindowFacts& f : describe(*x, ids)) {
+    for (const WindowFacts& f : describe(*x, atoms, ids)) {
         if (!f.exists || (!fromWindowManager && f.overrideRedirect)) continue;
         ShareableWindow w;
         w.id = f.id;
         w.layer = f.layer;
         w.width = f.width;
         w.height = f.height;
-        w.hasOwner = f.pid.has_value();
         if (f.pid) {
             w.bundleId = identities.of(*f.pid);
             w.appName = f.className;
@@ -228,7 +224,7 @@ std::optional<std::vector<ServerWindow>> LinuxWindowSystem::windowServerList() {
     std::vector<xcb_window_t> ids = rootChildren(*x);
     std::reverse(ids.begin(), ids.end());  // front to back, as the server stacks them
     std::vector<ServerWindow> windows;
-    for (const WindowFacts& f : describe(*x, ids)) {
+    for (const WindowFacts& f : describe(*x, internAtoms(*x), ids)) {
         if (!f.exists || !f.viewable) continue;
         windows.push_back({f.pid, f.id, f.layer, f.width, f.height, f.className, f.title.value_or("")});
     }

@@ -1,5 +1,6 @@
 #include "watch.h"
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -22,7 +23,8 @@ void runCapture(WindowStream& stream, FrameStore& store, std::chrono::millisecon
             return;
         }
         if (grab.status == WindowStream::Status::frame) store.offer(std::move(grab.image));
-        next += interval;
+        // After a slow grab the next one starts at once, never two within one interval.
+        next = std::max(next + interval, std::chrono::steady_clock::now());
         std::this_thread::sleep_until(next);
     }
 }

@@ -13,8 +13,7 @@ struct ShareableWindow {
     int layer = 0;  // 0 for an ordinary application window
     double width = 0;
     double height = 0;
-    bool hasOwner = false;                // the owning process is known
-    std::optional<std::string> bundleId;  // the owner's identifier, when it can be read
+    std::optional<std::string> bundleId;  // the owning process's identifier, when it can be read
     std::string appName;                  // the owner's name; empty when unknown
     std::optional<std::string> title;
     bool onScreen = false;

@@ -10,7 +10,6 @@ ShareableWindow owned(std::uint32_t id, const char* bundle, double width, double
     w.id = id;
     w.width = width;
     w.height = height;
-    w.hasOwner = true;
     if (bundle) w.bundleId = bundle;
     w.appName = name;
     w.onScreen = true;
@@ -78,7 +77,6 @@ TEST(SckEntries, SizeThresholdsOnBothSides) {
 
 TEST(SckEntries, JunkOwnersAndLayers) {
     ShareableWindow noOwner = owned(3, nullptr, 800, 600);
-    noOwner.hasOwner = false;
     noOwner.appName = "";
     ShareableWindow panel = owned(5, "us.zoom.xos", 800, 600);
     panel.layer = 1;
