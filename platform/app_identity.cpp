@@ -22,7 +22,7 @@ struct Translation {
     std::string_view identifier;
 };
 
-// Linux names of the applications the host knows by their macOS identifiers.
+// Linux names of the applications the host knows under other identifiers.
 constexpr std::array kTranslations{
     Translation{"zoom", "us.zoom.xos"},
     Translation{"us.zoom.Zoom", "us.zoom.xos"},
@@ -57,22 +57,36 @@ constexpr std::array kChromeFolders{
 // Process files are tiny; the cap only guards against a strange tree.
 constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
 std::optional<std::string> readSmallFile(const std::string& path) {
     // Non-blocking so a FIFO in a strange tree cannot stall us.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (file.get() < 0) return std::nullopt;
     std::string text;
     char buffer[4096];
-    bool ok = true;
     while (text.size() < kMaxFileBytes) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+        const ssize_t n = read(file.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
+        // A short read is the end of a proc file (it is produced whole) or a regular
+        // one; saving the extra read per process matters with hundreds of them.
+        if (static_cast<std::size_t>(n) < sizeof buffer) break;
     }
-    close(fd);
-    if (!ok) return std::nullopt;
     return text;
 }
 
@@ -181,11 +195,12 @@ std::string translateIdentity(const std::string& raw, const std::string& executa
 
 std::optional<std::string> appIdentifier(int pid, const std::string& procRoot) {
     const std::string dir = procRoot + "/" + std::to_string(pid) + "/";
+    // No executable to read: a kernel thread, a zombie, a process gone or not ours.
+    auto executable = readLink(dir + "exe");
+    if (!executable) return std::nullopt;
     if (auto cgroups = readSmallFile(dir + "cgroup")) {
         if (auto id = sandboxIdentity(*cgroups)) return translateIdentity(*id);
     }
-    auto executable = readLink(dir + "exe");
-    if (!executable) return std::nullopt;
     // An executable replaced on disk (an upgrade) keeps running under its old name.
     constexpr std::string_view deleted = " (deleted)";
     if (executable->ends_with(deleted)) executable->resize(executable->size() - deleted.size());

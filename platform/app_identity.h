@@ -6,7 +6,8 @@
 namespace tevoli {
 
 // Identifier the host expects for process `pid` (flatpak id, snap name, or exe base name,
-// translated by the table), or nothing when it cannot be read.
+// translated by the table), or nothing when it cannot be read. A process without a
+// readable executable (kernel thread, zombie, another user's) has none.
 std::optional<std::string> appIdentifier(int pid, const std::string& procRoot = "/proc");
 
 // Ids of the processes listed in procRoot right now.

@@ -76,12 +76,15 @@ TEST_F(FakeProc, FlatpakIdFromTheCgroupWinsOverTheExecutable) {
     withExe(1, "/app/extra/zoom/ZoomLauncher");
     withCgroup(2, std::string(kUserScope) + "app-flatpak-com.github.IsmaelMartinez.teams_for_linux-7.scope\n");
     withCgroup(3, std::string(kUserScope) + "app-flatpak-org.example.My\\x2dApp-99.scope\n");
+    withCgroup(5, std::string(kUserScope) + "app-flatpak-org.example.Odd\\x2-5.scope\n");  // cut escape stays
+    for (int pid : {2, 3, 5}) withExe(pid, "/usr/bin/bwrap");
     withCgroup(4, std::string(kUserScope) + "app-flatpak-org.example.Tool.scope\n");  // no instance number
     withExe(4, "/usr/bin/tool");
     EXPECT_EQ(id(1), "us.zoom.xos");
     EXPECT_EQ(id(2), "com.microsoft.teams2");
     EXPECT_EQ(id(3), "org.example.My-App");
     EXPECT_EQ(id(4), "tool");
+    EXPECT_EQ(id(5), "org.example.Odd\\x2");
 }
 
 TEST_F(FakeProc, SnapNameFromCgroupV1OrV2Lines) {
@@ -92,6 +95,7 @@ TEST_F(FakeProc, SnapNameFromCgroupV1OrV2Lines) {
                "0::/user.slice/user-1000.slice/user@1000.service/snap.firefox.firefox.4f1c-22.scope\n");
     withExe(1, "/snap/firefox/3026/usr/lib/firefox/firefox");
     withCgroup(2, std::string(kUserScope) + "snap.zoom-client.zoom-client-a1b2.scope\n");
+    withExe(2, "/snap/zoom-client/225/zoom/zoom");
     withCgroup(3, "0::/system.slice/snap.slice\n");  // no application part
     withExe(3, "/usr/bin/snapd");
     withCgroup(4, std::string(kUserScope) + "app-gnome-firefox-4242.scope\n");
@@ -106,6 +110,7 @@ TEST_F(FakeProc, UnreadableOrVanishedProcessesHaveNoIdentity) {
     fs::create_directories(process(1) / "cgroup");  // cannot be read as a file
     std::ofstream(process(1) / "exe") << "not a link";
     process(2);  // exited between listing and reading: its entries are gone
+    withCgroup(6, std::string(kUserScope) + "app-flatpak-us.zoom.Zoom-12.scope\n");  // a zombie keeps its cgroup
     withExe(3, "/");  // no base name
     ASSERT_EQ(mkfifo((process(4) / "cgroup").c_str(), 0600), 0);  // must not block
     withExe(4, "/usr/bin/zoom");
@@ -114,6 +119,7 @@ TEST_F(FakeProc, UnreadableOrVanishedProcessesHaveNoIdentity) {
     EXPECT_EQ(id(3), std::nullopt);
     EXPECT_EQ(id(4), "us.zoom.xos");
     EXPECT_EQ(id(5), std::nullopt);
+    EXPECT_EQ(id(6), std::nullopt);
     EXPECT_EQ(appIdentifier(1, (root / "missing").string()), std::nullopt);
 }
 

@@ -1,0 +1,147 @@
+"""tevoli-detect as the host runs it: a pipe, the exit status, a private PulseAudio.
+
+Most runs happen in a PID namespace of their own with a fresh /proc, so the
+applications in the report are exactly the ones the test started, whatever else
+runs on the machine.
+"""
+import contextlib
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from tevoli_harness import PrivatePulse, binary, spawn, stop, wait_until
+
+IDLE = b'{"micInUse":false,"apps":[]}\n'
+
+# Starts each named copy, waits until it really runs that executable, then becomes the detector.
+LAUNCHER = r'''
+for copy; do
+  "$copy" 60 &
+  while [ "$(readlink /proc/$!/exe)" != "$copy" ]; do sleep 0.01; done
+done
+exec "$DETECT"
+'''
+
+
+# Without root, a user namespace grants the right to make the PID namespace.
+OWN_PIDS = ["unshare", "--pid", "--fork", "--mount-proc"] + (["--map-root-user"] if os.getuid() else [])
+
+
+def namespaces_available():
+    return subprocess.run([*OWN_PIDS, "true"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+class Detect(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.stack = contextlib.ExitStack()
+        cls.pulse = cls.stack.enter_context(PrivatePulse())
+        cls.copies = tempfile.mkdtemp(prefix="tevoli-detect-")
+        cls.stack.callback(shutil.rmtree, cls.copies, ignore_errors=True)
+        cls.detect = binary("tevoli-detect")
+        cls.isolated = namespaces_available()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stack.close()
+
+    def copy_named(self, name):
+        """A harmless program (sleep) under a meeting application's name."""
+        path = os.path.join(self.copies, name)
+        if not os.path.exists(path):
+            shutil.copy(shutil.which("sleep"), path)
+        return path
+
+    def check_run(self, result):
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, b"")
+        return result.stdout
+
+    def run_isolated(self, apps=(), env=None):
+        """The report from a PID namespace that holds only copies named `apps`."""
+        if not self.isolated:
+            self.skipTest("cannot make a PID namespace here")
+        env = dict(env or self.pulse.env, DETECT=self.detect)
+        copies = [self.copy_named(name) for name in apps]
+        return self.check_run(subprocess.run(
+            [*OWN_PIDS, "sh", "-c", LAUNCHER, "sh", *copies],
+            env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60))
+
+    def default_source_state(self):
+        source = self.pulse.pactl("get-default-source").strip()
+        for line in self.pulse.pactl("list", "short", "sources").splitlines():
+            fields = line.split("\t")
+            if fields[1] == source:
+                return fields[-1]
+        raise AssertionError(f"default source {source} not listed")
+
+    @contextlib.contextmanager
+    def recording(self):
+        recorder = self.pulse.record_default_source()
+        try:
+            wait_until(lambda: self.default_source_state() == "RUNNING", 20, what="recording")
+            yield
+        finally:
+            stop(recorder)
+        wait_until(lambda: self.default_source_state() != "RUNNING", 20, what="recording to end")
+
+    def test_idle_machine_gives_the_bare_line(self):
+        self.assertEqual(self.run_isolated(), IDLE)
+
+    def test_recording_from_the_default_source_is_a_microphone_in_use(self):
+        with self.recording():
+            self.assertEqual(self.run_isolated(), b'{"micInUse":true,"apps":[]}\n')
+        self.assertEqual(self.run_isolated(), IDLE)
+
+    def test_recording_a_monitor_as_default_source_is_no_microphone(self):
+        self.pulse.pactl("set-default-source", PrivatePulse.SINK + ".monitor")
+        try:
+            with self.recording():
+                self.assertEqual(self.run_isolated(), IDLE)
+        finally:
+            self.pulse.pactl("set-default-source", PrivatePulse.SOURCE)
+
+    def test_no_sound_server_is_no_microphone_and_no_error(self):
+        env = dict(os.environ, PULSE_SERVER="unix:" + os.path.join(self.copies, "no-such-socket"))
+        self.assertEqual(self.run_isolated(env=env), IDLE)
+
+    def test_meeting_apps_are_named_once_and_letter_case_matters(self):
+        line = self.run_isolated(["zoom", "firefox", "firefox-esr", "Zoom", "zoom-helper"])
+        self.assertIn(line, (b'{"micInUse":false,"apps":["Zoom","Browser"]}\n',
+                             b'{"micInUse":false,"apps":["Browser","Zoom"]}\n'))
+
+    def test_on_the_whole_machine_while_recording(self):
+        zoom = spawn([self.copy_named("zoom"), "60"])
+        try:
+            wait_until(lambda: os.readlink(f"/proc/{zoom.pid}/exe") == self.copy_named("zoom"), 10,
+                       what="zoom copy")
+            with self.recording():
+                line = self.check_run(subprocess.run([self.detect], env=self.pulse.env,
+                                                     stdin=subprocess.DEVNULL, capture_output=True,
+                                                     timeout=60))
+        finally:
+            stop(zoom)
+        report = json.loads(line)
+        self.assertEqual(list(report), ["micInUse", "apps"])
+        self.assertIs(report["micInUse"], True)
+        self.assertEqual(report["apps"].count("Zoom"), 1)
+        self.assertEqual(len(set(report["apps"])), len(report["apps"]))
+        self.assertTrue(line.startswith(b'{"micInUse":true,"apps":[') and line.endswith(b"]}\n"))
+
+    def test_a_reader_that_went_away_still_gives_status_0(self):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            result = subprocess.run([self.detect], env=self.pulse.env, stdin=subprocess.DEVNULL,
+                                    stdout=write_end, stderr=subprocess.PIPE, timeout=60)
+        finally:
+            os.close(write_end)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+
+
+if __name__ == "__main__":
+    unittest.main()
