@@ -8,9 +8,9 @@
 namespace tevoli {
 
 // JPEG bytes of `image` enlarged to twice its width and height by repeating each
-// pixel, at the same quality and sampling as encodeJpeg. Made straight from the
-// small image's colour planes, so the enlarged picture is never built in RGB.
-// Nothing when the encoder refuses it.
+// pixel, at the quality and sampling of encodeJpeg. The encoder is fed the small
+// image's colour planes a few rows at a time, so the enlarged picture is never
+// built in memory. Nothing when the encoder refuses it.
 std::optional<std::vector<std::uint8_t>> encodeJpegDoubled(const PixelView& image, int quality = kJpegQuality);
 
 }  // namespace tevoli

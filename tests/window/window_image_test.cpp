@@ -60,6 +60,12 @@ TEST(EncodeAtSize, DoubledImageMatchesTheEnlargedOne) {
         }
     }
     EXPECT_LT(static_cast<double>(error) / (128 * 96 * 3), 3.0);
+    // Sizes off the 8-pixel grid are padded inside the encoder, not in the picture.
+    const Encoded odd = encodeAtSize(pattern(5, 3), 10, 6);
+    ASSERT_EQ(odd.status, Encoded::Status::ok);
+    const auto small = testing::decodeJpeg(odd.jpeg);
+    EXPECT_EQ(small.width, 10);
+    EXPECT_EQ(small.height, 6);
     // Any other size goes through the enlarged picture.
     const Encoded other = encodeAtSize(source, 100, 30);
     ASSERT_EQ(other.status, Encoded::Status::ok);
