@@ -7,7 +7,7 @@
 namespace tevoli {
 
 std::string jsonString(std::string_view text, JsonStringForm form) {
-    const bool shortControls = form == JsonStringForm::standard;
+    const bool shortControls = form != JsonStringForm::window;
     std::string out;
     out.reserve(text.size() + 2);
     out += '"';
@@ -15,6 +15,7 @@ std::string jsonString(std::string_view text, JsonStringForm form) {
         switch (c) {
             case U'"': out += "\\\""; return;
             case U'\\': out += "\\\\"; return;
+            case U'/': if (form == JsonStringForm::reply) { out += "\\/"; return; } break;
             case U'\n': out += "\\n"; return;
             case U'\r': if (shortControls) { out += "\\r"; return; } break;
             case U'\t': if (shortControls) { out += "\\t"; return; } break;

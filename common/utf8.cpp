@@ -57,6 +57,33 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
+namespace {
+
+// The Unicode white-space and line-break set: Zs, Zl, Zp, tab to carriage return, NEL.
+bool isWhiteSpaceOrLineBreak(char32_t c) {
+    return c == 0x20 || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+}  // namespace
+
+std::string trimmedUtf8(std::string_view bytes) {
+    const std::string text = toValidUtf8(bytes);
+    std::size_t begin = std::string::npos, end = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t c = 0;
+        std::size_t bad = 0;
+        const std::size_t length = decodeOneUtf8(std::string_view(text).substr(at), c, bad);
+        if (!isWhiteSpaceOrLineBreak(c)) {
+            if (begin == std::string::npos) begin = at;
+            end = at + length;
+        }
+        at += length;
+    }
+    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin);
+}
+
 std::string toValidUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());

@@ -13,6 +13,9 @@ void forEachScalar(std::string_view bytes, Visit visit);
 // `bytes` with every ill-formed sequence replaced by U+FFFD.
 std::string toValidUtf8(std::string_view bytes);
 
+// `bytes` as valid UTF-8 without the Unicode white space and line breaks around it.
+std::string trimmedUtf8(std::string_view bytes);
+
 // Appends the UTF-8 encoding of a scalar.
 void appendUtf8(std::string& out, char32_t scalar);
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <new>
 
+#include "utf8.h"
+
 namespace tevoli::llm {
 namespace {
 
@@ -69,7 +71,7 @@ Reply AppleLLMHelper::generateFor(const Request& request) {
 
 std::optional<Reply> AppleLLMHelper::respond(const Line& line) {
     if (line.tooLong) return failure("request too long");
-    const std::string text = trimmedLine(line.text);
+    const std::string text = trimmedUtf8(line.text);
     if (text.empty()) return std::nullopt;
     const std::optional<Request> request = decodeRequest(text);
     if (!request) return failure("bad request");

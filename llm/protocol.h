@@ -21,10 +21,6 @@ struct Reply {
     std::optional<std::string> code;
 };
 
-// A request line after ill-formed UTF-8 became U+FFFD and the Unicode white space
-// around it was trimmed.
-std::string trimmedLine(std::string_view raw);
-
 // The request in `text`, which must be exactly one JSON object with a string `op`
 // and `system`/`user` that are strings, null or missing; nullopt otherwise.
 std::optional<Request> decodeRequest(std::string_view text);

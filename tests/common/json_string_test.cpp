@@ -32,3 +32,7 @@ TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(jsonString("\xED\xA0\x80"), "\"\uFFFD\uFFFD\uFFFD\"");
     EXPECT_EQ(jsonString("\xF0\x9F\x98"), "\"\uFFFD\"");
 }
+
+TEST(JsonString, ReplyFormAlsoEscapesTheSolidus) {
+    EXPECT_EQ(jsonString("a/b\t", JsonStringForm::reply), R"("a\/b\t")");
+}

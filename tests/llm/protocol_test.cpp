@@ -4,17 +4,6 @@
 
 using namespace tevoli::llm;
 
-TEST(TrimmedLine, TrimsUnicodeWhiteSpaceAtBothEndsOnly) {
-    EXPECT_EQ(trimmedLine(" \t{\"op\": \"a b\"}\r"), "{\"op\": \"a b\"}");
-    EXPECT_EQ(trimmedLine("\xc2\xa0\xe2\x80\xa8x y\xe3\x80\x80\xc2\x85"), "x y");  // NBSP, U+2028, U+3000, NEL
-    EXPECT_EQ(trimmedLine(" \r\n\x0b\x0c "), "");
-    EXPECT_EQ(trimmedLine("\xe2\x80\x8bx"), "\xe2\x80\x8bx");  // a zero-width space is no white space
-}
-
-TEST(TrimmedLine, ReadsIllFormedUtf8AsReplacementCharacters) {
-    EXPECT_EQ(trimmedLine(" a\xff\xc3 "), "a\xef\xbf\xbd\xef\xbf\xbd");
-}
-
 TEST(DecodeRequest, ReadsOpAndOptionalStrings) {
     const auto full = decodeRequest(R"({"user":"u","op":"generate","system":"s","other":[1,{"x":null}]})");
     ASSERT_TRUE(full);

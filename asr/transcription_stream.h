@@ -1,0 +1,112 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "seg.h"
+#include "speech_engine.h"
+
+namespace tevoli::asr {
+
+using Sleep = std::function<void(std::chrono::milliseconds)>;
+void sleepFor(std::chrono::milliseconds duration);
+
+// The segments a stream has recognised and not yet handed out.
+class Collector {
+public:
+    void append(Seg seg);
+    std::size_t count() const;
+    std::vector<Seg> drain();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Seg> segs_;
+};
+
+// Waits until the collector has stopped growing: 300 ms, then until its count
+// stays the same for 8 polls of 10 ms, giving up after 150 polls.
+void settle(const Collector& collector, const Sleep& sleep);
+
+// Where each queued chunk's samples lie on the host's timeline, so that sample
+// positions of the recogniser map back to milliseconds; chunks need not touch.
+class Timeline {
+public:
+    explicit Timeline(double sampleRate) : sampleRate_(sampleRate) {}
+    void add(std::int64_t firstSample, std::int64_t count, std::int64_t startMs);
+    // Milliseconds of a segment's start sample and of its end (one past its last sample);
+    // nothing when no chunk holds the sample or the time does not fit in 64 bits.
+    std::optional<std::int64_t> startMs(std::int64_t sample) const;
+    std::optional<std::int64_t> endMs(std::int64_t sample) const;
+
+private:
+    struct Chunk {
+        std::int64_t firstSample, count, startMs;
+    };
+    std::optional<std::int64_t> at(const Chunk& chunk, std::int64_t sample) const;
+    const Chunk* holding(std::int64_t sample) const;
+
+    double sampleRate_;
+    std::vector<Chunk> chunks_;
+};
+
+// Audio waiting for the recogniser beyond this (five minutes) makes "feed" wait
+// for it to catch up, so a host that feeds far faster than real time cannot
+// exhaust the memory.
+inline constexpr std::size_t kMaxQueuedSamples = 16000 * 300;
+
+// One live recognition stream. Fed chunks are queued for a worker thread that runs
+// the recogniser over them in order and collects every finished utterance as a Seg.
+class TranscriptionStream {
+public:
+    struct Made {
+        std::unique_ptr<TranscriptionStream> stream;
+        bool downloaded = false;
+    };
+    static Made make(SpeechEngine& engine, const std::string& locale, Sleep sleep = sleepFor);
+
+    // Queues the chunk, waits for recognition to settle and returns the new segments.
+    std::vector<Seg> feed(std::span<const float> samples, std::int64_t startMs);
+    // Recognises everything queued, closes the last utterance and returns the rest.
+    std::vector<Seg> finish();
+
+    TranscriptionStream(std::unique_ptr<Recognizer> recognizer, AudioFormat bestFormat, Sleep sleep);
+    ~TranscriptionStream();
+    TranscriptionStream(const TranscriptionStream&) = delete;
+    TranscriptionStream& operator=(const TranscriptionStream&) = delete;
+
+private:
+    struct Input {
+        std::vector<std::int16_t> samples;
+        std::int64_t startMs = 0;
+    };
+
+    void recognise();
+    void recogniseQueue();
+    void collect(const std::vector<Utterance>& utterances, const Timeline& timeline);
+
+    std::unique_ptr<Recognizer> recognizer_;
+    AudioFormat bestFormat_;
+    Sleep sleep_;
+    Collector collector_;
+
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    std::condition_variable consumed_;
+    std::deque<Input> inputs_;
+    std::size_t queuedSamples_ = 0;
+    bool endOfInput_ = false;
+    std::atomic<bool> abandoned_ = false;  // released without finishing: drop queued input
+    bool stopped_ = false;    // the worker has ended: nothing consumes input any more
+    std::thread worker_;
+};
+
+}  // namespace tevoli::asr

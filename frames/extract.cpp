@@ -1,0 +1,54 @@
+#include "extract.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+#include <system_error>
+
+namespace tevoli::frames {
+
+std::vector<double> samplingTimes(double interval, double duration) {
+    std::vector<double> times;
+    double t = 0;
+    do {
+        if (times.size() == kMaxSamples) break;
+        times.push_back(t);
+        t += interval;
+    } while (t < duration);
+    return times;
+}
+
+std::string frameFileName(double seconds) {
+    // Printed from the double, so even absurd times never overflow an integer.
+    char digits[400];
+    std::snprintf(digits, sizeof digits, "%.0f", std::trunc(seconds * 1000.0));
+    return std::string("frame-") + digits + ".jpg";
+}
+
+std::optional<std::string> runExtract(const std::string& videoPath, const std::string& outdir, double interval,
+                                      MediaServices& services, std::ostream& out) {
+    // Created before the video is opened; a failure shows later as frames not written.
+    std::error_code ignored;
+    std::filesystem::create_directories(outdir, ignored);
+
+    auto video = services.openVideo(videoPath, FrameSettings{});
+    if (!video) return "no video track (or unsupported container)";
+    const double duration = video->durationSeconds();
+    if (!std::isfinite(duration) || !(duration > 0)) return "could not read duration";
+
+    std::size_t written = 0;
+    for (double t : samplingTimes(interval, duration)) {
+        const auto frame = video->frameNear(t);
+        if (!frame) continue;
+        const auto jpeg = encodeJpeg(*frame);
+        if (!jpeg) continue;
+        const auto path = std::filesystem::path(outdir) / frameFileName(t);
+        if (writeFileBytes(path.string(), *jpeg)) continue;
+        ++written;
+    }
+    out << "OK " << written << "\n";
+    return std::nullopt;
+}
+
+}  // namespace tevoli::frames

@@ -1,0 +1,27 @@
+#pragma once
+#include <cstddef>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media_services.h"
+
+namespace tevoli::frames {
+
+// Bounds the work of one run whatever the video's length and the interval.
+inline constexpr std::size_t kMaxSamples = 720;
+
+// 0, interval, interval+interval, ... while below the duration, at most kMaxSamples.
+// Accumulated by addition, so 0.1 s steps give 0.7999... as the ninth time.
+std::vector<double> samplingTimes(double interval, double duration);
+
+// "frame-<ms>.jpg", the milliseconds truncated toward zero.
+std::string frameFileName(double seconds);
+
+// Writes the frames of `videoPath` into `outdir` and prints "OK <count>".
+// Returns the failure message, if any.
+std::optional<std::string> runExtract(const std::string& videoPath, const std::string& outdir, double interval,
+                                      MediaServices& services, std::ostream& out);
+
+}  // namespace tevoli::frames

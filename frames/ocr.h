@@ -1,0 +1,18 @@
+#pragma once
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media_services.h"
+
+namespace tevoli::frames {
+
+// {"path":...,"text":...} for one image.
+std::string ocrLine(const std::string& path, const std::vector<std::string>& lines);
+
+// One line per image, in order, with one engine for the whole run.
+// Returns the failure message, if any.
+std::optional<std::string> runOcr(const std::vector<std::string>& images, MediaServices& services, std::ostream& out);
+
+}  // namespace tevoli::frames

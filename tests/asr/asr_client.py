@@ -1,0 +1,80 @@
+"""Drives the transcription server through its pipes, as the host does."""
+import base64
+import json
+import os
+import struct
+import subprocess
+import wave
+
+from tevoli_harness import binary
+
+RATE = 16000
+
+
+def read_wav_16k_mono(path):
+    """A 16 kHz mono 16-bit WAV file as float samples in [-1, 1)."""
+    with wave.open(path, "rb") as w:
+        if (w.getframerate(), w.getnchannels(), w.getsampwidth()) != (RATE, 1, 2):
+            raise ValueError(f"{path} is not 16 kHz mono 16-bit")
+        data = w.readframes(w.getnframes())
+    count = len(data) // 2
+    return [v / 32768.0 for v in struct.unpack(f"<{count}h", data[: count * 2])]
+
+
+def pcm(samples):
+    return base64.b64encode(struct.pack(f"<{len(samples)}f", *samples)).decode()
+
+
+class AsrServer:
+    """A running server; `request` writes one line and reads its reply."""
+
+    def __init__(self, env=None):
+        self.proc = subprocess.Popen([binary("tevoli-apple-asr")], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     env=env or os.environ)
+
+    def send_line(self, line):
+        self.proc.stdin.write(line if isinstance(line, bytes) else line.encode())
+        self.proc.stdin.flush()
+
+    def read_reply(self):
+        line = self.proc.stdout.readline()
+        if not line:
+            raise EOFError("the server closed its output")
+        return line
+
+    def request(self, **fields):
+        self.send_line(json.dumps(fields) + "\n")
+        return json.loads(self.read_reply())
+
+    def feed_samples(self, samples, stream=None, chunk_seconds=1.0, start_ms=0, gap_ms=0):
+        """Feeds in chunks with their offsets, `gap_ms` of unfed time between chunks.
+        Returns the segments of all replies and the chunks' (start, end) times."""
+        segments, chunks = [], []
+        step = int(chunk_seconds * RATE)
+        offset = start_ms
+        for at in range(0, len(samples), step):
+            chunk = samples[at:at + step]
+            fields = dict(op="feed", pcm=pcm(chunk), offset_ms=offset)
+            if stream is not None:
+                fields["stream"] = stream
+            reply = self.request(**fields)
+            if not reply.get("ok"):
+                raise AssertionError(f"feed failed: {reply}")
+            segments += reply["segments"]
+            chunks.append((offset, offset + len(chunk) * 1000 // RATE))
+            offset += len(chunk) * 1000 // RATE + gap_ms
+        return segments, chunks
+
+    def close(self):
+        """Ends the input; returns the exit status and what was left on stdout and stderr."""
+        out, err = self.proc.communicate(timeout=60)
+        return self.proc.returncode, out, err
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()

@@ -1,0 +1,99 @@
+#pragma once
+// An in-memory speech engine for tests: its recogniser hears an utterance in every
+// run of loud samples and names it after its length, so results are deterministic.
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "speech_engine.h"
+
+namespace tevoli::asr {
+
+class FakeRecognizer : public Recognizer {
+public:
+    explicit FakeRecognizer(bool failing) : failing_(failing) {}
+
+    std::vector<Utterance> process(std::span<const std::int16_t> samples) override {
+        if (failing_) throw std::runtime_error("recogniser broke");
+        std::vector<Utterance> done;
+        for (const std::int16_t sample : samples) {
+            const bool loud = std::abs(sample) > 1000;
+            if (loud && start_ < 0) start_ = position_;
+            if (!loud && start_ >= 0) close(done);
+            ++position_;
+        }
+        return done;
+    }
+
+    std::vector<Utterance> finish() override {
+        std::vector<Utterance> done;
+        if (start_ >= 0) close(done);
+        return done;
+    }
+
+private:
+    void close(std::vector<Utterance>& done) {
+        done.push_back({start_, position_, "words " + std::to_string(position_ - start_)});
+        start_ = -1;
+    }
+
+    bool failing_;
+    std::int64_t position_ = 0;
+    std::int64_t start_ = -1;
+};
+
+class FakeSpeechEngine : public SpeechEngine {
+public:
+    bool available = true;
+    std::set<std::string> supported = {"en_US"};
+    std::string current = "de_DE";
+    bool downloads = false;
+    std::optional<AudioFormat> best = AudioFormat{16000, 1, SampleType::int16};
+    bool recognizerFails = false;
+    bool cannotMakeRecognizer = false;
+
+    std::vector<std::string> localesAsked;
+    int recognizersMade = 0;
+
+    bool isAvailable() override { return available; }
+    std::optional<std::string> supportedLocale(const std::string& identifier) override {
+        localesAsked.push_back(identifier);
+        if (supported.contains(identifier)) return identifier;
+        return std::nullopt;
+    }
+    std::string currentLocaleIdentifier() override { return current; }
+    bool installAssets(const std::string&) override { return downloads; }
+    std::optional<AudioFormat> bestAudioFormat(const std::string&) override { return best; }
+    std::unique_ptr<Recognizer> makeRecognizer(const std::string&) override {
+        if (cannotMakeRecognizer) throw std::runtime_error("model missing");
+        ++recognizersMade;
+        return std::make_unique<FakeRecognizer>(recognizerFails);
+    }
+};
+
+// Float samples: `loud` samples of speech after `quiet` samples of silence.
+inline std::vector<float> speech(std::size_t quiet, std::size_t loud) {
+    std::vector<float> samples(quiet, 0.0f);
+    samples.resize(quiet + loud, 0.5f);
+    return samples;
+}
+
+// Standard Base64 with padding, as the host writes `pcm`.
+inline std::string base64(std::string_view bytes) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t group = 0;
+        for (std::size_t j = 0; j < 3; ++j)
+            group = group << 8 | (i + j < bytes.size() ? static_cast<unsigned char>(bytes[i + j]) : 0);
+        const std::size_t chars = std::min<std::size_t>(4, bytes.size() - i + 1);
+        for (std::size_t j = 0; j < 4; ++j) out += j < chars ? alphabet[group >> (18 - 6 * j) & 63] : '=';
+    }
+    return out;
+}
+
+}  // namespace tevoli::asr
