@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view rest = input;
     for (int lines = 0; lines < 8 && !rest.empty(); ++lines) {
         const std::size_t end = rest.find('\n');
-        const std::string text = trimmedUtf8(rest.substr(0, end));
+        const std::string text = tevoli::trimmedUtf8(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         if (text.empty()) continue;
         if (const auto request = decodeRequest(text)) handle(*request);
