@@ -1,0 +1,63 @@
+"""tevoli-window --all against the same facts gathered with xdotool and xprop, 50 windows open.
+
+    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb)
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "tests", "window")]
+os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
+
+import tevoli_harness  # noqa: E402
+from window_clients import WindowClients  # noqa: E402
+
+# What a user would script: every top-level window, its owner, class, title, type,
+# state and size.
+SCRIPT = r"""
+for w in $(xdotool search --maxdepth 1 --class ''); do
+  xprop -id "$w" _NET_WM_PID WM_CLASS _NET_WM_NAME WM_NAME _NET_WM_WINDOW_TYPE _NET_WM_STATE
+  xdotool getwindowgeometry "$w"
+  pid=$(xdotool getwindowpid "$w" 2>/dev/null) && readlink "/proc/$pid/exe"
+done
+"""
+
+
+def median_ms(results, index):
+    return results["results"][index]["median"] * 1000
+
+
+def main():
+    with tevoli_harness.PrivateX() as x, tempfile.TemporaryDirectory() as tmp:
+        windows = WindowClients(x.env)
+        try:
+            names = ["zoom", "firefox", "gedit", "terminal", "editor"]
+            for i in range(50):
+                windows.open(names[i % len(names)], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                             "--title", f"Window {i} «title»", "--at", f"{i * 10},{i * 8}")
+            script = os.path.join(tmp, "facts.sh")
+            with open(script, "w") as f:
+                f.write(SCRIPT)
+            program = tevoli_harness.binary("tevoli-window")
+            count = len(json.loads(subprocess.run([program, "--all"], env=x.env, capture_output=True,
+                                                  check=True).stdout)["windows"])
+            report = os.path.join(tmp, "hyperfine.json")
+            subprocess.run(["hyperfine", "-N", "--warmup", "3", "--runs", "10", "--export-json", report,
+                            f"{program} --all", f"bash {script}"], env=x.env, check=True,
+                           stdout=subprocess.DEVNULL)
+            with open(report) as f:
+                results = json.load(f)
+        finally:
+            windows.close_all()
+    ours, theirs = median_ms(results, 0), median_ms(results, 1)
+    print(f"windows listed: {count}")
+    print(f"tevoli-window --all   median {ours:8.2f} ms   (goal < 30 ms)")
+    print(f"xdotool+xprop script  median {theirs:8.2f} ms")
+    print(f"ratio {ours / theirs:.3f}x   (goal <= 0.2x)")
+
+
+if __name__ == "__main__":
+    main()

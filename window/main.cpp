@@ -1,0 +1,19 @@
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "fail.h"
+#include "linux_window_system.h"
+#include "window_program.h"
+
+int main(int argc, char** argv) {
+    using namespace tevoli::window;
+    CommandLine commandLine;
+    switch (parseCommandLine(std::vector<std::string>(argv, argv + argc), commandLine)) {
+        case ParseStatus::watchUsage: tevoli::fail("", kWatchUsage);
+        case ParseStatus::captureUsage: tevoli::fail("", kCaptureUsage);
+        case ParseStatus::ok: break;
+    }
+    LinuxWindowSystem system;
+    runWindowProgram(commandLine, system);
+}
