@@ -1,7 +1,6 @@
 """Drives the transcription server through its pipes, as the host does."""
 import base64
 import json
-import os
 import struct
 import subprocess
 import wave
@@ -28,13 +27,12 @@ def pcm(samples):
 class AsrServer:
     """A running server; `request` writes one line and reads its reply."""
 
-    def __init__(self, env=None):
+    def __init__(self):
         self.proc = subprocess.Popen([binary("tevoli-apple-asr")], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     env=env or os.environ)
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def send_line(self, line):
-        self.proc.stdin.write(line if isinstance(line, bytes) else line.encode())
+        self.proc.stdin.write(line.encode())
         self.proc.stdin.flush()
 
     def read_reply(self):
@@ -47,14 +45,13 @@ class AsrServer:
         self.send_line(json.dumps(fields) + "\n")
         return json.loads(self.read_reply())
 
-    def feed_samples(self, samples, stream=None, chunk_seconds=1.0, start_ms=0, gap_ms=0):
-        """Feeds in chunks with their offsets, `gap_ms` of unfed time between chunks.
+    def feed_samples(self, samples, stream=None, start_ms=0, gap_ms=0):
+        """Feeds 1 s chunks with their offsets, `gap_ms` of unfed time between chunks.
         Returns the segments of all replies and the chunks' (start, end) times."""
         segments, chunks = [], []
-        step = int(chunk_seconds * RATE)
         offset = start_ms
-        for at in range(0, len(samples), step):
-            chunk = samples[at:at + step]
+        for at in range(0, len(samples), RATE):
+            chunk = samples[at:at + RATE]
             fields = dict(op="feed", pcm=pcm(chunk), offset_ms=offset)
             if stream is not None:
                 fields["stream"] = stream

@@ -10,6 +10,7 @@ import unittest
 
 from asr_client import AsrServer, read_wav_16k_mono
 from media import synthesize_speech
+from tevoli_harness import binary
 
 LIBRIVOX = "/usr/share/pocketsphinx/test/data/librivox"
 
@@ -41,11 +42,6 @@ def recall(reference, heard):
 
 
 class Protocol(unittest.TestCase):
-    def test_empty_input_exits_cleanly_with_no_output(self):
-        with AsrServer() as server:
-            status, out, err = server.close()
-        self.assertEqual((status, out, err), (0, b"", b""))
-
     def test_reply_texts(self):
         lines = [
             ("  \t", None),
@@ -70,9 +66,10 @@ class Protocol(unittest.TestCase):
             ('{"op":"finish"}', '{"ok":true,"segments":[]}'),
             ('{"op":"feed","pcm":""}', '{"ok":false,"error":"feed before begin for stream \\"default\\""}'),
         ]
-        # Everything written at once: the replies still come one per line, in order.
+        # Everything written at once, the last line without its line feed: the replies
+        # still come one per line, in order.
         with AsrServer() as server:
-            server.send_line("".join(line + "\n" for line, _ in lines))
+            server.send_line("\n".join(line for line, _ in lines))
             status, out, err = server.close()
         self.assertEqual(out.decode().splitlines(), [reply for _, reply in lines if reply])
         self.assertEqual((status, err), (0, b""))
@@ -88,6 +85,19 @@ class Protocol(unittest.TestCase):
             self.assertEqual(server.request(op="status"), {"ok": True, "available": True})
             status, _, err = server.close()
         self.assertEqual((status, err), (0, b""))
+
+    def test_a_closed_output_ends_the_server(self):
+        # Started with SIGPIPE ignored, as a host may start it: the failed write must end it.
+        proc = subprocess.Popen([binary("tevoli-apple-asr")], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                restore_signals=False)
+        proc.stdout.close()
+        proc.stdin.write(b'{"op":"status"}\n')
+        proc.stdin.flush()
+        try:
+            self.assertEqual(proc.wait(timeout=60), 1)
+        finally:
+            proc.kill()
+            proc.stdin.close()
 
 
 class Recognition(unittest.TestCase):
@@ -156,13 +166,13 @@ class Recognition(unittest.TestCase):
         self.assertGreater(recall(reference_a, words_of(by["alice"])), 0.5, segments)
         self.assertGreater(recall(reference_b, words_of(by["bob"])), 0.5, segments)
 
-    def test_end_of_input_abandons_open_streams_at_once(self):
+    def test_end_of_input_ends_the_server_silently_also_with_open_streams(self):
         samples, _ = librivox("0890")
-        with AsrServer() as server:
-            server.request(op="begin")
-            server.feed_samples(samples[:32000])
-            status, out, err = server.close()
-        self.assertEqual((status, out, err), (0, b"", b""))
+        with AsrServer() as idle, AsrServer() as busy:
+            busy.request(op="begin")
+            busy.feed_samples(samples[:32000])
+            self.assertEqual(idle.close(), (0, b"", b""))
+            self.assertEqual(busy.close(), (0, b"", b""))
 
 
 if __name__ == "__main__":

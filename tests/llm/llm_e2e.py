@@ -1,19 +1,14 @@
-"""Running tevoli-apple-llm against stand-in model servers, for the end-to-end tests.
-
-The stand-ins listen on the real discovery addresses, so every test module runs in
-a network namespace of its own (in_own_netns)."""
+"""tevoli-apple-llm against stand-in model servers on the real discovery addresses;
+the test module runs in a network namespace of its own (in_own_netns)."""
 import json
 import os
-import select
 import subprocess
 import sys
 import tempfile
-import time
 
 from tevoli_harness import binary, spawn, stop
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-REPLY_TIMEOUT = 60  # generous: a loaded machine, a sanitizer build
 
 TURN_ON = ("Turn on Apple Intelligence: System Settings \u2192 Apple Intelligence & Siri, then switch it on. "
            "A multi-GB on-device model downloads afterward.")
@@ -35,24 +30,6 @@ def reply_line(obj):
     return json.dumps(obj, ensure_ascii=False, separators=(",", ":")).replace("/", "\\/").encode() + b"\n"
 
 
-class _LineReader:
-    def __init__(self, fd):
-        self.fd, self.buffer = fd, b""
-
-    def readline(self, timeout=REPLY_TIMEOUT):
-        deadline = time.monotonic() + timeout
-        while b"\n" not in self.buffer:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.fd], [], [], left)[0]:
-                raise TimeoutError("no line within %s s" % timeout)
-            chunk = os.read(self.fd, 65536)
-            if not chunk:
-                return self.buffer  # end of output
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\n", 1)
-        return line + b"\n"
-
-
 class StandIn:
     """A stand-in model server on 127.0.0.1:`port`; `bodies()` are the chat requests it got."""
 
@@ -64,7 +41,7 @@ class StandIn:
         self.record = os.path.join(self.dir.name, "requests")
         self.proc = spawn([sys.executable, os.path.join(HERE, "standin_server.py"), "--port", str(self.port),
                            "--record", self.record, *self.options], stdout=subprocess.PIPE)
-        if _LineReader(self.proc.stdout.fileno()).readline() != b"ready\n":
+        if self.proc.stdout.readline() != b"ready\n":
             self.__exit__()
             raise RuntimeError("stand-in server on port %d did not start" % self.port)
         return self
@@ -87,35 +64,25 @@ class Helper:
     def __enter__(self):
         self.proc = spawn([binary("tevoli-apple-llm")], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE)
-        self.out = _LineReader(self.proc.stdout.fileno())
         return self
 
     def ask(self, request):
-        line = request if isinstance(request, bytes) else json.dumps(request).encode() + b"\n"
-        self.proc.stdin.write(line)
+        self.proc.stdin.write(json.dumps(request).encode() + b"\n")
         self.proc.stdin.flush()
-        return self.out.readline()
+        return self.proc.stdout.readline()
 
     def finish(self):
         """Closes the input; returns (rest of standard output, standard error, exit status)."""
-        self.proc.stdin.close()
-        rest = b""
-        while True:
-            line = self.out.readline()
-            if not line:
-                break
-            rest += line
-        err = self.proc.stderr.read()
-        return rest, err, self.proc.wait(REPLY_TIMEOUT)
+        out, err = self.proc.communicate(timeout=60)
+        return out, err, self.proc.returncode
 
     def __exit__(self, *exc):
         stop(self.proc)
         for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            if not stream.closed:
-                stream.close()
+            stream.close()
 
 
 def run(data):
     """Feeds `data` to a fresh helper at once; returns (stdout, stderr, exit status)."""
-    result = subprocess.run([binary("tevoli-apple-llm")], input=data, capture_output=True, timeout=REPLY_TIMEOUT)
+    result = subprocess.run([binary("tevoli-apple-llm")], input=data, capture_output=True, timeout=60)
     return result.stdout, result.stderr, result.returncode

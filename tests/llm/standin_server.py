@@ -1,17 +1,8 @@
-"""A stand-in for a local model server: the OpenAI-compatible endpoints the helper
-uses (GET /v1/models, POST /v1/chat/completions), with scripted answers.
-
-    standin_server.py --port 8080 [--models a,b | --loading | --no-models | --not-found]
-                      [--chat echo,context,error,close,...] [--record FILE]
-
-Each chat request takes the next behaviour of --chat (the last one repeats):
-  echo     answers "echo: " + the user message
-  context  HTTP 400 with llama.cpp's exceed_context_size_error body
-  error    HTTP 500 with a model error message
-  close    reads the request, then drops the connection without an answer
-Every chat request body is appended as one line to --record. Prints "ready" once
-it listens.
-"""
+"""A stand-in local model server: GET /v1/models and POST /v1/chat/completions with
+scripted answers. Each chat request takes the next behaviour of --chat (the last one
+repeats): echo (answers "echo: " + the user message), context (llama.cpp's
+exceed_context_size_error), error (HTTP 500), close (drops the connection unanswered).
+Chat request bodies are appended one a line to --record. Prints "ready" once it listens."""
 import argparse
 import http.server
 import json
