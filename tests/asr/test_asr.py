@@ -50,8 +50,6 @@ class Protocol(unittest.TestCase):
             ('{"op":"status","extra":{"deep":[1,2,{"x":null}]}}', '{"ok":true,"available":true}'),
             ("not json", '{"ok":false,"error":"bad request"}'),
             ('{"op":"status"}{"op":"status"}', '{"ok":false,"error":"bad request"}'),
-            ('{"op":"feed","offset_ms":1.5}', '{"ok":false,"error":"bad request"}'),
-            ('{"op":"begin","stream":3}', '{"ok":false,"error":"bad request"}'),
             ('{"op":"Status"}', '{"ok":false,"error":"unknown op: Status"}'),
             ('{"op":"feed","stream":"a/b","pcm":""}',
              '{"ok":false,"error":"feed before begin for stream \\"a\\/b\\""}'),
@@ -71,8 +69,7 @@ class Protocol(unittest.TestCase):
         with AsrServer() as server:
             server.send_line("\n".join(line for line, _ in lines))
             status, out, err = server.close()
-        self.assertEqual(out.decode().splitlines(), [reply for _, reply in lines if reply])
-        self.assertEqual((status, err), (0, b""))
+        self.assertEqual((status, out.decode(), err), (0, "".join(reply + "\n" for _, reply in lines if reply), b""))
 
     def test_a_gigantic_line_is_refused_and_the_server_goes_on(self):
         with AsrServer() as server:
