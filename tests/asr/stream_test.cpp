@@ -13,19 +13,23 @@ using std::chrono::milliseconds;
 
 TEST(Settle, WaitsThreeHundredMillisecondsThenEightQuietPollsAtMostOneHundredFifty) {
     // When the collector grows, by poll number, and the sleeps settle then takes.
-    const std::pair<std::function<bool(int)>, std::size_t> cases[] = {
+    struct Case {
+        std::function<bool(int)> grows;
+        std::size_t sleeps;
+    };
+    const Case cases[] = {
         {[](int) { return false; }, 1 + 8},
         {[](int poll) { return poll == 5; }, 1 + 5 + 8},
         {[](int) { return true; }, 1 + 150},
     };
-    for (const auto& [grows, expected] : cases) {
+    for (const Case& c : cases) {
         Collector collector;
         std::vector<milliseconds> slept;
         settle(collector, [&](milliseconds d) {
-            if (grows(static_cast<int>(slept.size()))) collector.append({});
+            if (c.grows(static_cast<int>(slept.size()))) collector.append({});
             slept.push_back(d);
         });
-        ASSERT_EQ(slept.size(), expected);
+        ASSERT_EQ(slept.size(), c.sleeps);
         EXPECT_EQ(slept[0], milliseconds(300));
         for (std::size_t i = 1; i < slept.size(); ++i) EXPECT_EQ(slept[i], milliseconds(10));
     }
