@@ -35,7 +35,6 @@ public:
     std::optional<std::vector<ServerWindow>> serverList;
     Outcome<Image> image;
     std::string streamError;
-    std::vector<std::uint32_t> captured;
 
     Outcome<std::vector<ShareableWindow>> shareableContent() override {
         while (contentHangs) std::this_thread::sleep_for(std::chrono::hours(1));
@@ -43,13 +42,9 @@ public:
     }
     std::optional<std::vector<ServerWindow>> windowServerList() override { return serverList; }
     std::vector<RunningApplication> runningApplications() override { return {}; }
-    Outcome<Image> captureImage(const ShareableWindow& window) override {
-        captured.push_back(window.id);
-        return image;
-    }
+    Outcome<Image> captureImage(const ShareableWindow&) override { return image; }
     Outcome<std::unique_ptr<WindowStream>> startStream(const ShareableWindow&) override {
-        if (!streamError.empty()) return {std::nullopt, streamError};
-        return {std::make_unique<FakeStream>(), {}};
+        return {std::nullopt, streamError};
     }
 };
 

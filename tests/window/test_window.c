@@ -5,8 +5,8 @@
  *               [--override-redirect] [--no-background]
  *
  * Prints the window id in decimal once the window is shown (or created, when
- * unmapped). Standard input takes "color RRGGBB", "map", "unmap" (each answered
- * "ok" once the server has done it) and "quit"; end of input also quits.
+ * unmapped). Standard input takes "color RRGGBB" lines, each answered "ok" once
+ * the server has done it; end of input quits.
  */
 #include <poll.h>
 #include <stdio.h>
@@ -136,12 +136,6 @@ int main(int argc, char **argv) {
                 color = strtoul(line + 6, NULL, 16);
                 if (useBackground) xcb_change_window_attributes(c, window, XCB_CW_BACK_PIXEL, &color);
                 paint();
-            } else if (!strcmp(line, "map")) {
-                xcb_map_window(c, window);
-            } else if (!strcmp(line, "unmap")) {
-                xcb_unmap_window(c, window);
-            } else if (!strcmp(line, "quit")) {
-                return 0;
             }
             sync_server();
             printf("ok\n");
