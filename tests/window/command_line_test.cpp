@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tevoli::window {
 namespace {
 
@@ -37,10 +39,9 @@ TEST(CommandLine, ModeChoice) {
         CommandLine got;
         ASSERT_EQ(parseCommandLine(args, got), c.status) << args[1];
         if (c.status != ParseStatus::ok) continue;
-        EXPECT_EQ(got.mode, c.want.mode) << args[1];
-        EXPECT_EQ(got.listAll, c.want.listAll) << args[1];
-        EXPECT_EQ(got.windowId, c.want.windowId) << args[1];
-        EXPECT_EQ(got.dest, c.want.dest) << args[1];
+        EXPECT_EQ(std::tie(got.mode, got.listAll, got.windowId, got.dest),
+                  std::tie(c.want.mode, c.want.listAll, c.want.windowId, c.want.dest))
+            << args[1];
     }
 }
 

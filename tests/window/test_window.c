@@ -1,7 +1,7 @@
 /* A test X client: one window of a chosen size, title, class and colour.
  *
  *   test_window [--size WxH] [--at X,Y] [--title UTF8] [--wm-name BYTES] [--class NAME]
- *               [--color RRGGBB] [--type normal|dialog|dock] [--unmapped] [--no-pid]
+ *               [--color RRGGBB] [--type dialog|dock] [--unmapped] [--no-pid]
  *               [--override-redirect] [--no-background]
  *
  * Prints the window id in decimal once the window is shown (or created, when
@@ -96,10 +96,7 @@ int main(int argc, char **argv) {
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
     }
     if (type) {
-        char name[64];
-        snprintf(name, sizeof name, "_NET_WM_WINDOW_TYPE_%s",
-                 !strcmp(type, "dialog") ? "DIALOG" : !strcmp(type, "dock") ? "DOCK" : "NORMAL");
-        xcb_atom_t value = atom(name);
+        xcb_atom_t value = atom(!strcmp(type, "dock") ? "_NET_WM_WINDOW_TYPE_DOCK" : "_NET_WM_WINDOW_TYPE_DIALOG");
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1,
                             &value);
     }

@@ -3,16 +3,31 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <deque>
 #include <filesystem>
 #include <thread>
-
-#include "fake_window_system.h"
 
 namespace tevoli::window {
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+
+Image solid(int width, int height) { return Image::of(width, height, std::vector<std::uint8_t>(width * height * 4)); }
+
+// Hands out the grabs it was given, then reports the window gone.
+class FakeStream final : public WindowStream {
+public:
+    std::deque<Grab> grabs;
+    int calls = 0;
+    Grab grab() override {
+        ++calls;
+        if (grabs.empty()) return {Status::stopped, {}};
+        Grab next = std::move(grabs.front());
+        grabs.pop_front();
+        return next;
+    }
+};
 
 class Watch : public ::testing::Test {
 protected:
@@ -22,26 +37,15 @@ protected:
         dir = pattern + "/";
     }
     void TearDown() override { fs::remove_all(dir); }
-    // Serves `input` as standard input would deliver it; returns the replies.
-    std::vector<std::string> serve(FrameStore& store, const std::string& input) {
-        int fds[2];
-        EXPECT_EQ(pipe(fds), 0);
-        EXPECT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-        close(fds[1]);
-        std::vector<std::string> replies;
-        serveCommands(fds[0], store, [&](std::string_view line) { replies.emplace_back(line); });
-        close(fds[0]);
-        return replies;
-    }
     std::string dir;
 };
 
 TEST_F(Watch, SnapshotWaitsForAFrameThenGivesUp) {
-    FrameStore store(8, 6, 150ms);
-    EXPECT_EQ(store.snapshot(dir + "a.jpg"), "no frame");
+    EXPECT_EQ(FrameStore(8, 6, 100ms).snapshot(dir + "a.jpg"), "no frame");
+    FrameStore store(8, 6, 60s);  // returns as soon as the frame is there
     std::thread late([&] {
         std::this_thread::sleep_for(50ms);
-        store.offer(testing::solid(4, 3, 255, 0, 0));
+        store.offer(solid(4, 3));
     });
     EXPECT_EQ(store.snapshot(dir + "a.jpg"), std::nullopt);
     late.join();
@@ -54,23 +58,12 @@ TEST_F(Watch, SnapshotWaitsForAFrameThenGivesUp) {
 // gone, shots answer "stopped" even though a frame is held.
 TEST_F(Watch, CaptureFeedsTheStoreUntilTheStreamStops) {
     FrameStore store(8, 6, 100ms);
-    testing::FakeStream stream;
-    stream.grabs.push_back({WindowStream::Status::frame, testing::solid(4, 3, 0, 255, 0)});
+    FakeStream stream;
+    stream.grabs.push_back({WindowStream::Status::frame, solid(4, 3)});
     stream.grabs.push_back({WindowStream::Status::noFrame, {}});
     runCapture(stream, store, 1ms);
     EXPECT_EQ(stream.calls, 3);
     EXPECT_EQ(store.snapshot(dir + "a.jpg"), "stopped");
-}
-
-TEST_F(Watch, QuitAndEndOfInputEndTheLoop) {
-    FrameStore store(8, 6, 100ms);
-    store.offer(testing::solid(4, 3, 0, 0, 255));
-    EXPECT_EQ(serve(store, "shoot " + dir + "a.jpg\nquit\nshoot " + dir + "b.jpg\n"),
-              (std::vector<std::string>{"ok"}));
-    EXPECT_FALSE(fs::exists(dir + "b.jpg"));
-    // An unfinished last line is still a command.
-    EXPECT_EQ(serve(store, "shoot " + dir + "c d.jpg"), (std::vector<std::string>{"ok"}));
-    EXPECT_TRUE(fs::exists(dir + "c d.jpg"));
 }
 
 }  // namespace

@@ -2,13 +2,34 @@
 
 #include <gtest/gtest.h>
 
+#include <turbojpeg.h>
+
 #include <cstdlib>
 #include <cstring>
-
-#include "jpeg_test_util.h"
+#include <memory>
 
 namespace tevoli::window {
 namespace {
+
+struct Decoded {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;
+    const std::uint8_t* at(int x, int y) const { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
+};
+
+Decoded decodeJpeg(const std::vector<std::uint8_t>& jpeg) {
+    Decoded out;
+    const std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
+    int subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(handle.get(), jpeg.data(), jpeg.size(), &out.width, &out.height, &subsampling,
+                            &colorspace) != 0)
+        return {};
+    out.rgb.resize(static_cast<std::size_t>(out.width) * out.height * 3);
+    if (tjDecompress2(handle.get(), jpeg.data(), jpeg.size(), out.rgb.data(), out.width, 0, out.height, TJPF_RGB, 0))
+        return {};
+    return out;
+}
 
 // Every pixel differs from its neighbours, so a misplaced one shows.
 Image pattern(int width, int height) {
@@ -43,7 +64,7 @@ TEST(EncodeAtSize, DoubledImageMatchesTheEnlargedOne) {
         const Image source = pattern(width, height);
         const Encoded encoded = encodeAtSize(source, width * 2, height * 2);
         ASSERT_EQ(encoded.status, Encoded::Status::ok);
-        const auto decoded = testing::decodeJpeg(encoded.jpeg);
+        const auto decoded = decodeJpeg(encoded.jpeg);
         ASSERT_EQ(decoded.width, width * 2);
         ASSERT_EQ(decoded.height, height * 2);
         long long error = 0;
@@ -56,7 +77,7 @@ TEST(EncodeAtSize, DoubledImageMatchesTheEnlargedOne) {
         }
         EXPECT_LT(static_cast<double>(error) / (width * height * 12), 3.0) << width;
     }
-    EXPECT_EQ(testing::decodeJpeg(encodeAtSize(pattern(64, 48), 100, 30).jpeg).width, 100);
+    EXPECT_EQ(decodeJpeg(encodeAtSize(pattern(64, 48), 100, 30).jpeg).width, 100);
 }
 
 }  // namespace

@@ -3,15 +3,36 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include "fake_window_system.h"
+#include <thread>
 
 namespace tevoli::window {
 namespace {
+
+// A display that answers with what the test set.
+class FakeWindowSystem final : public WindowSystem {
+public:
+    Outcome<std::vector<ShareableWindow>> content;
+    bool contentHangs = false;
+    std::optional<std::vector<ServerWindow>> serverList;
+    Outcome<Image> image;
+    std::string streamError;
+
+    Outcome<std::vector<ShareableWindow>> shareableContent() override {
+        while (contentHangs) std::this_thread::sleep_for(std::chrono::hours(1));
+        return content;
+    }
+    std::optional<std::vector<ServerWindow>> windowServerList() override { return serverList; }
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+    Outcome<Image> captureImage(const ShareableWindow&) override { return image; }
+    Outcome<std::unique_ptr<WindowStream>> startStream(const ShareableWindow&) override {
+        return {std::nullopt, streamError};
+    }
+};
 
 // Runs the program in a forked child (EXPECT_EXIT) with standard output in a file.
 class WindowProgram : public ::testing::Test {
@@ -26,7 +47,7 @@ protected:
         text << std::ifstream(output).rdbuf();
         return text.str();
     }
-    testing::FakeWindowSystem system;
+    FakeWindowSystem system;
     const std::string output =
         std::filesystem::temp_directory_path() / ("tevoli-program-" + std::to_string(getpid()));
 };
@@ -40,13 +61,29 @@ TEST_F(WindowProgram, ListFallsBackToTheServerListWhenContentHangs) {
               "\"meeting\":false}]}\n");
 }
 
-TEST_F(WindowProgram, WatchThatCannotStartFailsBeforeReady) {
+TEST_F(WindowProgram, DisplayFailuresEndWithStatus1AndNothingOnStdout) {
     ShareableWindow window;
     window.id = 7;
-    system.content.value = std::vector<ShareableWindow>{window};
+    const Outcome<std::vector<ShareableWindow>> found{std::vector<ShareableWindow>{window}, ""};
+    struct Case {
+        Outcome<std::vector<ShareableWindow>> content;
+        Outcome<Image> image;
+        Mode mode;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {found, {std::nullopt, "BadMatch"}, Mode::capture, "capture: BadMatch"},
+        {{std::nullopt, ""}, {}, Mode::capture, "shareable content: unknown"},
+        {found, {}, Mode::watch, "start: BadAccess"},
+    };
     system.streamError = "BadAccess";
-    EXPECT_EXIT(run(CommandLine{Mode::watch, false, 7, ""}), ::testing::ExitedWithCode(1), "^start: BadAccess\n$");
-    EXPECT_EQ(written(), "");
+    for (const Case& c : cases) {
+        system.content = c.content;
+        system.image = c.image;
+        EXPECT_EXIT(run(CommandLine{c.mode, false, 7, "/nonexistent/out.jpg"}), ::testing::ExitedWithCode(1),
+                    "^" + c.message + "\n$");
+        EXPECT_EQ(written(), "") << c.message;
+    }
 }
 
 }  // namespace
