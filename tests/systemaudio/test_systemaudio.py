@@ -25,23 +25,20 @@ def tone_span(samples, threshold=0.05):
     return (loud[0], loud[-1]) if loud else (None, None)
 
 
-def frequency(mono, rate):
-    crossings = sum(1 for a, b in zip(mono, mono[1:]) if (a < 0) != (b < 0))
-    return crossings / 2 / (len(mono) / rate)
+def frequency(left, rate):
+    crossings = sum(1 for a, b in zip(left, left[1:]) if (a < 0) != (b < 0))
+    return crossings / 2 / (len(left) / rate)
 
 
 class SystemAudioTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.pulse = tevoli_harness.PrivatePulse(rate=RATE).__enter__()
+        cls.addClassCleanup(cls.pulse.__exit__, None, None, None)
         cls.media = tempfile.TemporaryDirectory(prefix="tevoli-systemaudio-test-")
+        cls.addClassCleanup(cls.media.cleanup)
         cls.tone = os.path.join(cls.media.name, "tone.wav")
         media.write_tone(cls.tone, 2.0, frequency=1000.0, rate=RATE)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.pulse.__exit__(None, None, None)
-        cls.media.cleanup()
 
     def start(self):
         capture = SystemAudioCapture(self.pulse.env)
