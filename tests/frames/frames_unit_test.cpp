@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
-
-#include <unistd.h>
 
 #include "extract.h"
 #include "frames_command.h"
@@ -16,20 +15,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kExtractUsage = "usage: tevoli-frames extract <video> <outdir> <interval_secs>";
-
 // A video of flat frames that records the times asked for, and a recognizer that never starts.
 class FakeServices final : public MediaServices {
 public:
-    bool hasVideo = true;
     double duration = 10;
     std::function<bool(double)> undecodable = [](double) { return false; };
-    std::function<void()> onOpenVideo = [] {};
     std::vector<double> askedTimes;
 
     std::unique_ptr<Video> openVideo(const std::string&, const FrameSettings&) override {
-        onOpenVideo();
-        return hasVideo ? std::make_unique<FakeVideo>(*this) : nullptr;
+        return std::make_unique<FakeVideo>(*this);
     }
     std::unique_ptr<TextRecognizer> openTextRecognizer(std::string& error) override {
         error = "no model";
@@ -50,29 +44,22 @@ private:
     };
 };
 
-std::optional<std::string> parse(std::vector<std::string> args, FramesArgs& parsed) {
-    args.insert(args.begin(), "tevoli-frames");
-    return parseArgs(args, parsed);
-}
-
+// The end-to-end tests hold the usual bad intervals; these are the strtod corners.
 TEST(ParseArgs, IntervalIsOnePositiveStrtodNumberWithNothingAround) {
     FramesArgs parsed;
-    for (const char* bad : {" 1", "1 ", "", "0", "-1", "-0", "nan", "1x", "1,5", "\t2"})
-        EXPECT_EQ(parse({"extract", "v", "o", bad}, parsed), kExtractUsage) << '"' << bad << '"';
+    for (const char* bad : {"1 ", "\t2", "-0", "1x", "1,5"}) {
+        EXPECT_EQ(parseArgs({"tevoli-frames", "extract", "v", "o", bad}, parsed),
+                  "usage: tevoli-frames extract <video> <outdir> <interval_secs>")
+            << '"' << bad << '"';
+    }
     for (auto [text, value] : {std::pair{"0x1p-1", 0.5}, {"1e-1", 0.1}, {"+3", 3.0}}) {
-        EXPECT_EQ(parse({"extract", "v", "o", text, "ignored"}, parsed), std::nullopt) << text;
+        EXPECT_EQ(parseArgs({"tevoli-frames", "extract", "v", "o", text}, parsed), std::nullopt) << text;
         EXPECT_EQ(parsed.interval, value) << text;
     }
 }
 
-TEST(SamplingTimes, AccumulatedFromZeroBelowTheDurationAtMost720) {
-    EXPECT_EQ(samplingTimes(30, 10), std::vector<double>{0});
-    EXPECT_EQ(samplingTimes(1, 3), (std::vector<double>{0, 1, 2}));
-    // Eight additions of 0.1 fall just below 0.8.
-    EXPECT_EQ(frameFileName(samplingTimes(0.1, 1).at(8)), "frame-799.jpg");
-    EXPECT_EQ(samplingTimes(1, 7200).back(), 719);
+TEST(SamplingTimes, AbsurdIntervalsStayBounded) {
     EXPECT_EQ(samplingTimes(1e-300, 1).size(), 720u);
-    EXPECT_EQ(frameFileName(1.9999), "frame-1999.jpg");
     EXPECT_EQ(frameFileName(1e300).substr(0, 7), "frame-1");
 }
 
@@ -81,7 +68,7 @@ protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("tevoli-frames-unit-" + std::to_string(::getpid()));
         fs::remove_all(dir);
-        outdir = (dir / "nested" / "out").string();
+        outdir = (dir / "out").string();
     }
     void TearDown() override { fs::remove_all(dir); }
 
@@ -95,34 +82,17 @@ protected:
     std::ostringstream out;
 };
 
-TEST_F(RunExtract, SkippedFramesLeaveGapsAndAreNotCounted) {
+TEST_F(RunExtract, CountsOnlyTheFilesWritten) {
     services.duration = 4;
     services.undecodable = [](double t) { return t == 1; };
     EXPECT_EQ(run(1), std::nullopt);
-    EXPECT_EQ(out.str(), "OK 3\n");
     EXPECT_EQ(services.askedTimes, (std::vector<double>{0, 1, 2, 3}));
     EXPECT_TRUE(fs::exists(fs::path(outdir) / "frame-2000.jpg"));
     EXPECT_FALSE(fs::exists(fs::path(outdir) / "frame-1000.jpg"));
-}
-
-TEST_F(RunExtract, NothingWrittenIsStillSuccess) {
-    services.undecodable = [](double) { return true; };
+    // An output "directory" that is a file: every write fails, which is still success.
+    outdir = (fs::path(outdir) / "frame-2000.jpg").string();
     EXPECT_EQ(run(1), std::nullopt);
-    EXPECT_EQ(out.str(), "OK 0\n");
-    fs::create_directories(dir);
-    std::ofstream(dir / "file") << "x";
-    outdir = (dir / "file").string();
-    services.undecodable = [](double) { return false; };
-    EXPECT_EQ(run(1), std::nullopt);
-    EXPECT_EQ(out.str(), "OK 0\nOK 0\n");
-}
-
-TEST_F(RunExtract, DirectoryIsMadeBeforeTheVideoIsOpened) {
-    bool existed = false;
-    services.onOpenVideo = [&] { existed = fs::is_directory(outdir); };
-    services.hasVideo = false;
-    EXPECT_EQ(run(1), "no video track (or unsupported container)");
-    EXPECT_TRUE(existed);
+    EXPECT_EQ(out.str(), "OK 3\nOK 0\n");
 }
 
 TEST_F(RunExtract, DurationMustBeFiniteAndPositive) {

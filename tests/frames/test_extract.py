@@ -4,6 +4,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+from pathlib import Path
 
 from frames_media import ffmpeg, gray_clock_video, pixel, read_image
 from tevoli_harness import binary
@@ -19,19 +20,19 @@ def frames(*args):
 class ExtractTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix="tevoli-frames-e2e-")
-        cls.clock = os.path.join(cls.dir, "clock.mp4")
+        cls.dir = tempfile.TemporaryDirectory(prefix="tevoli-frames-e2e-")
+        cls.addClassCleanup(cls.dir.cleanup)
+        cls.clock = os.path.join(cls.dir.name, "clock.mp4")
         gray_clock_video(cls.clock)
 
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
-
     def out(self, name):
-        return os.path.join(self.dir, name)
+        return os.path.join(self.dir.name, name)
+
+    def assertOutcome(self, result, status, stdout, stderr=b""):
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (status, stdout, stderr))
 
     def assertSucceeds(self, result, count):
-        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, f"OK {count}\n".encode(), b""))
+        self.assertOutcome(result, 0, f"OK {count}\n".encode())
 
     def test_every_frame_lies_within_a_second_of_its_time(self):
         # Keyframes 4 s apart force decoding forward between them; the transport
@@ -68,9 +69,8 @@ class ExtractTest(unittest.TestCase):
         video = self.out("long.mp4")
         ffmpeg("-f", "lavfi", "-i", "color=c=gray:s=32x32:r=1:d=800", "-c:v", "libx264", "-g", "10",
                "-preset", "ultrafast", video)
-        outdir = self.out("capped")
-        self.assertSucceeds(frames("extract", video, outdir, "1"), 720)
-        names = os.listdir(outdir)
+        self.assertSucceeds(frames("extract", video, self.out("capped"), "1"), 720)
+        names = os.listdir(self.out("capped"))
         self.assertEqual(len(names), 720)
         self.assertIn("frame-719000.jpg", names)
 
@@ -91,9 +91,8 @@ class ExtractTest(unittest.TestCase):
         video = self.out("uhd.mp4")
         ffmpeg("-f", "lavfi", "-i", "testsrc2=s=3840x2160:r=2:d=1", "-c:v", "libx264", "-preset", "ultrafast",
                "-pix_fmt", "yuv420p", video)
-        outdir = self.out("uhd")
-        self.assertSucceeds(frames("extract", video, outdir, "10"), 1)
-        self.assertEqual(read_image(os.path.join(outdir, "frame-0.jpg"))[:2], (1920, 1080))
+        self.assertSucceeds(frames("extract", video, self.out("uhd"), "10"), 1)
+        self.assertEqual(read_image(self.out("uhd/frame-0.jpg"))[:2], (1920, 1080))
 
     def test_no_video_track_fails_but_leaves_the_directory(self):
         audio = self.out("tone.m4a")
@@ -101,20 +100,19 @@ class ExtractTest(unittest.TestCase):
         for video in (audio, self.out("missing.mp4")):
             with self.subTest(video=video):
                 outdir = self.out("none-" + os.path.basename(video)) + "/a/b"
-                result = frames("extract", video, outdir, "1")
-                self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", NO_VIDEO))
+                self.assertOutcome(frames("extract", video, outdir, "1"), 1, b"", NO_VIDEO)
                 self.assertEqual(os.listdir(outdir), [])
 
     def test_damaged_video_counts_only_what_it_writes(self):
         faststart = self.out("faststart.mp4")
         ffmpeg("-f", "lavfi", "-i", "testsrc2=s=320x240:r=10:d=10", "-c:v", "libx264", "-g", "20",
                "-pix_fmt", "yuv420p", "-movflags", "+faststart", faststart)
-        data = open(faststart, "rb").read()
-        truncated, garbled = self.out("truncated.mp4"), self.out("garbled.mp4")
-        open(truncated, "wb").write(data[:len(data) // 2])
+        data = Path(faststart).read_bytes()
         middle = len(data) // 2
-        open(garbled, "wb").write(data[:middle] + os.urandom(4096) + data[middle + 4096:])
-        for video in (truncated, garbled):
+        for name, damaged in (("truncated.mp4", data[:middle]),
+                              ("garbled.mp4", data[:middle] + os.urandom(4096) + data[middle + 4096:])):
+            video = self.out(name)
+            Path(video).write_bytes(damaged)
             with self.subTest(video=video):
                 outdir = self.out("damaged-" + os.path.basename(video))
                 result = frames("extract", video, outdir, "0.5")
@@ -131,8 +129,7 @@ class ExtractTest(unittest.TestCase):
         ] + [(("extract", self.clock, self.out("x"), bad), EXTRACT_USAGE) for bad in (" 1", "", "0", "-1", "nan")]
         for args, message in cases:
             with self.subTest(args=args):
-                result = frames(*args)
-                self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", message))
+                self.assertOutcome(frames(*args), 1, b"", message)
 
 
 if __name__ == "__main__":

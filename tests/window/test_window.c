@@ -1,12 +1,12 @@
 /* A test X client: one window of a chosen size, title, class and colour.
  *
  *   test_window [--size WxH] [--at X,Y] [--title UTF8] [--wm-name BYTES] [--class NAME]
- *               [--color RRGGBB] [--type normal|dialog|dock] [--unmapped] [--no-pid]
+ *               [--color RRGGBB] [--type dialog|dock] [--unmapped] [--no-pid]
  *               [--override-redirect] [--no-background]
  *
  * Prints the window id in decimal once the window is shown (or created, when
- * unmapped). Standard input takes "color RRGGBB", "map", "unmap" (each answered
- * "ok" once the server has done it) and "quit"; end of input also quits.
+ * unmapped). Standard input takes "color RRGGBB" lines, each answered "ok" once
+ * the server has done it; end of input quits.
  */
 #include <poll.h>
 #include <stdio.h>
@@ -96,10 +96,7 @@ int main(int argc, char **argv) {
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
     }
     if (type) {
-        char name[64];
-        snprintf(name, sizeof name, "_NET_WM_WINDOW_TYPE_%s",
-                 !strcmp(type, "dialog") ? "DIALOG" : !strcmp(type, "dock") ? "DOCK" : "NORMAL");
-        xcb_atom_t value = atom(name);
+        xcb_atom_t value = atom(!strcmp(type, "dock") ? "_NET_WM_WINDOW_TYPE_DOCK" : "_NET_WM_WINDOW_TYPE_DIALOG");
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1,
                             &value);
     }
@@ -136,12 +133,6 @@ int main(int argc, char **argv) {
                 color = strtoul(line + 6, NULL, 16);
                 if (useBackground) xcb_change_window_attributes(c, window, XCB_CW_BACK_PIXEL, &color);
                 paint();
-            } else if (!strcmp(line, "map")) {
-                xcb_map_window(c, window);
-            } else if (!strcmp(line, "unmap")) {
-                xcb_unmap_window(c, window);
-            } else if (!strcmp(line, "quit")) {
-                return 0;
             }
             sync_server();
             printf("ok\n");

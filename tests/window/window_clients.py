@@ -16,7 +16,7 @@ class WindowClients:
         self.dir = tempfile.mkdtemp(prefix="tevoli-windows-")
         self.clients = []
 
-    def open(self, exe_name="testapp", *options):
+    def open(self, exe_name, *options):
         """Opens a window; returns (process, window id). Options as test_window takes them."""
         path = os.path.join(self.dir, exe_name)
         if not os.path.exists(path):
