@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,6 +10,7 @@
 
 int main() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::signal(SIGPIPE, SIG_IGN);  // a host that stops reading ends the loop through the failed write
     auto engine = tevoli::asr::makePocketSphinxEngine();
     tevoli::asr::Runner runner(*engine);
     const bool ok = tevoli::asr::serveLoop(STDIN_FILENO, STDOUT_FILENO, runner);
