@@ -1,3 +1,4 @@
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
         case ParseStatus::captureUsage: tevoli::fail("", kCaptureUsage);
         case ParseStatus::ok: break;
     }
+    // A host that closes our output still ends watch mode through "quit" or end of input.
+    std::signal(SIGPIPE, SIG_IGN);
     LinuxWindowSystem system;
     runWindowProgram(commandLine, system);
 }

@@ -189,6 +189,19 @@ class CaptureAndWatch(unittest.TestCase):
     def test_watch_ends_at_end_of_input(self):
         self.assertEqual(run(["--watch", str(self.plain)], self.x.env), (0, b"READY\n", b""))
 
+    def test_watch_outlives_a_host_that_closed_its_output(self):
+        watch = tevoli_harness.spawn([PROGRAM, "--watch", str(self.plain)], env=self.x.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(watch.stdout.readline(), b"READY\n")
+            watch.stdout.close()
+            # The reply to this shot has nowhere to go; quit must still end with status 0.
+            watch.stdin.write(b"shoot " + self.path("unread.jpg").encode() + b"\nquit\n")
+            watch.stdin.close()
+            self.assertEqual(watch.wait(timeout=10), 0)
+        finally:
+            tevoli_harness.stop(watch)
+
 
 if __name__ == "__main__":
     unittest.main()
