@@ -34,9 +34,12 @@ public:
         if (value > static_cast<std::uint64_t>(INT64_MAX)) return scalar(Other{});
         return scalar(static_cast<std::int64_t>(value));
     }
-    bool number_float(number_float_t value, const string_t&) override {
-        // 1.0 and 1e3 are whole numbers; 1.5 and values beyond 64 bits are not.
-        if (std::isfinite(value) && value == std::trunc(value) && value >= -0x1p63 && value < 0x1p63)
+    bool number_float(number_float_t value, const string_t& literal) override {
+        // 1.0 and 1e3 are whole numbers; 1.5 and values beyond 64 bits are not. An integer
+        // literal only arrives here when it overflowed, even if its double rounds to -2^63.
+        const bool integerLiteral = literal.find_first_of(".eE") == string_t::npos;
+        if (!integerLiteral && std::isfinite(value) && value == std::trunc(value) && value >= -0x1p63 &&
+            value < 0x1p63)
             return scalar(static_cast<std::int64_t>(value));
         return scalar(Other{});
     }

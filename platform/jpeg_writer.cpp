@@ -50,6 +50,8 @@ std::optional<std::vector<std::uint8_t>> encodeJpeg(const PixelView& image, int 
 }
 
 std::optional<std::string> writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    // open() would stop at a NUL byte and write a file nobody named.
+    if (path.find('\0') != std::string::npos) return std::string(std::strerror(EINVAL));
     Fd file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
     if (file.fd < 0) return std::string(std::strerror(errno));
     std::size_t offset = 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include <semaphore.h>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,12 +31,17 @@ public:
         }
         sem_post(&posted);
     }
-    // Async-signal-safe: a stop by signal, which ends with status 0.
-    void requestFromSignal() { sem_post(&posted); }
+    // Async-signal-safe: a stop by signal, which ends with status 0 whatever else
+    // happens while the main thread wakes.
+    void requestFromSignal() {
+        signalled = true;
+        sem_post(&posted);
+    }
 
     Ending wait() {
         while (sem_wait(&posted) != 0) {
         }
+        if (signalled) return Ending{};
         std::lock_guard guard(lock);
         return first.value_or(Ending{});
     }
@@ -44,6 +50,8 @@ private:
     sem_t posted;
     std::mutex lock;
     std::optional<Ending> first;
+    std::atomic<bool> signalled{false};
+    static_assert(std::atomic<bool>::is_always_lock_free);
 };
 
 }  // namespace tevoli::systemaudio

@@ -34,6 +34,7 @@ TEST(DecodeRequest, RejectsWrongTypesAndShapes) {
              R"({"op":"feed","offset_ms":1.5})",
              R"({"op":"feed","offset_ms":"1"})",
              R"({"op":"feed","offset_ms":9223372036854775808})",
+             R"({"op":"feed","offset_ms":-9223372036854775809})",
              R"({"op":"feed","offset_ms":-1e19})",
              R"({"op":"feed","offset_ms":true})",
              R"({"op":"begin","stream":7})",

@@ -29,10 +29,14 @@ TEST(AppleLLMHelper, RefusesAnythingButOneObjectWithTypedFields) {
     AppleLLMHelper helper(model);
     for (const char* text : {"[]", "\"op\"", "null", R"({"op":"status"} x)", R"({"op":"status")", "{}",
                              R"({"op":null})", R"({"op":1})", R"({"op":"generate","system":{}})",
-                             R"({"op":"generate","user":false})", R"({"op":"\ud800"})", R"({"op":"status",})"}) {
+                             R"({"op":"generate","user":false})", R"({"op":"\ud800"})", R"({"op":"status",})",
+                             R"({"op":"generate","user":["u"]})"}) {
         EXPECT_EQ(replyTo(helper, {text, false}), R"({"ok":false,"error":"bad request","code":"other"})") << text;
     }
     EXPECT_EQ(replyTo(helper, {"", true}), R"({"ok":false,"error":"request too long","code":"other"})");
+    // Unknown keys of any shape are skipped; null means absent.
+    EXPECT_EQ(replyTo(helper, {R"({"x":[[{"a":[1]}],{}],"op":"bogus","system":null})", false}),
+              R"({"ok":false,"error":"unknown op: bogus","code":"other"})");
 }
 
 TEST(AppleLLMHelper, AnIneligibleDeviceHasItsOwnReason) {

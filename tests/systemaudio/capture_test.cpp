@@ -144,5 +144,12 @@ TEST_F(CaptureTest, CleanupStopsTheDeviceThenHandsOverWhatIsPending) {
     EXPECT_EQ(received, "TEVOLI_AUDIO 48000 2\n" + tail);
 }
 
+TEST(StopRequest, ASignalEndsWithStatusZeroEvenWhenTheCaptureFailsMeanwhile) {
+    StopRequest stop;
+    stop.requestFromSignal();
+    stop.request({1, "capture lost: Connection terminated"});
+    EXPECT_EQ(stop.wait().status, 0);
+}
+
 }  // namespace
 }  // namespace tevoli::systemaudio

@@ -173,6 +173,9 @@ class CaptureAndWatch(unittest.TestCase):
             # Lines that are not commands get no reply; the next shot still works.
             send(b"shoot\nShoot " + self.path("no.jpg").encode() + b"\nhello\n\n")
             self.assertEqual(shoot("missing/x.jpg"), b"err write failed\n")
+            # A NUL byte must not cut the path short and overwrite another file.
+            self.assertEqual(shoot("cut\0.jpg"), b"err write failed\n")
+            self.assertFalse(os.path.exists(self.path("cut")))
             self.assertEqual(shoot("after.jpg"), b"ok\n")
             self.assertFalse(os.path.exists(self.path("no.jpg")))
 
