@@ -1,27 +1,15 @@
 #include "serve_loop.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 #include <string_view>
 
 #include "line_reader.h"
 #include "utf8.h"
+#include "write_all.h"
 
 namespace tevoli::asr {
 
 namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 // The reply to one non-blank line. Whatever happens inside, the host gets a line.
 Reply answer(Runner& runner, const std::string& text) {

@@ -1,7 +1,6 @@
 // tevoli-apple-llm: JSON-lines language model server over a local model server.
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,16 +8,13 @@
 #include "apple_llm_helper.h"
 #include "line_reader.h"
 #include "linux_model_service.h"
+#include "write_all.h"
 
 namespace {
 
 void writeStandardOutput(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) std::exit(1);  // the host stopped reading: nobody is left to answer
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    // The host stopped reading: nobody is left to answer.
+    if (!tevoli::writeAll(STDOUT_FILENO, bytes)) std::exit(1);
 }
 
 }  // namespace

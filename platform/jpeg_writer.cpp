@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "write_all.h"
+
 namespace tevoli {
 namespace {
 
@@ -54,12 +56,8 @@ std::optional<std::string> writeFileBytes(const std::string& path, const std::ve
     if (path.find('\0') != std::string::npos) return std::string(std::strerror(EINVAL));
     Fd file{::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
     if (file.fd < 0) return std::string(std::strerror(errno));
-    std::size_t offset = 0;
-    while (offset < bytes.size()) {
-        const ssize_t n = ::write(file.fd, bytes.data() + offset, bytes.size() - offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return std::string(n < 0 ? std::strerror(errno) : "short write");
-        offset += static_cast<std::size_t>(n);
+    if (!writeAll(file.fd, {reinterpret_cast<const char*>(bytes.data()), bytes.size()})) {
+        return std::string(std::strerror(errno));
     }
     const int fd = file.fd;
     file.fd = -1;
