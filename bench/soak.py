@@ -454,7 +454,8 @@ def soak_systemaudio(minutes, every_minutes, stall_every_s, goals, long_checks):
                          ("marks", 5), ("lost", 4), ("misplaced", 9), ("gaps", 4)])
             received, first_byte, points, stalls, ended = 0, None, [], 0, False
             stalled_rss, before_stalls = 0.0, None
-            next_point, next_stall = every_minutes * 60, stall_every_s
+            # Stalls fall between report points, so a point reads a reader that has caught up.
+            next_point, next_stall = every_minutes * 60, stall_every_s / 2
 
             def read(timeout):
                 nonlocal received, first_byte, ended
@@ -481,7 +482,7 @@ def soak_systemaudio(minutes, every_minutes, stall_every_s, goals, long_checks):
                     stalls += 1
                     next_stall += stall_every_s
                 elif elapsed >= next_point or elapsed >= minutes * 60:
-                    while read(0):  # caught up with what the program has buffered
+                    while read(0):
                         pass
                     elapsed = time.monotonic() - first_byte
                     drift = (received / (4 * channels * rate) - elapsed) * 1000
@@ -514,9 +515,11 @@ def soak_systemaudio(minutes, every_minutes, stall_every_s, goals, long_checks):
     goals.check("systemaudio", f"{found} of {expected} marks at their place (within 2 ms), "
                                f"{len(misplaced)} elsewhere, {len(finder.gaps)} silences that were not played",
                 found == expected and not misplaced and not finder.gaps)
-    worst = max(abs(p["drift"]) for p in points)
-    goals.check("systemaudio", f"bytes against time since the first byte: worst drift {worst:.0f} ms "
-                               f"(at most 100 ms)", worst <= 100, long_checks)
+    # Bytes ahead of the clock are the sound server's own clock running fast; bytes behind
+    # it are audio the program held back or lost.
+    behind, ahead = min(p["drift"] for p in points), max(p["drift"] for p in points)
+    goals.check("systemaudio", f"bytes against time since the first byte: from {behind:.0f} to {ahead:+.0f} ms, "
+                               f"never more than 100 ms behind", behind >= -100, long_checks)
     memory_goal(goals, "systemaudio", points, end_rss, long_checks)
     if before_stalls:
         goals.memory("systemaudio", end_rss, before_stalls, "before the first stall", long_checks)
@@ -745,7 +748,7 @@ def run_measured(cmd):
 LENGTHS = {
     "long": dict(asr_minutes=60, asr_every=10, capture_minutes=30, capture_every=5, stall_every=60,
                  shots=5000, shots_every=500, video_hours=3),
-    "short": dict(asr_minutes=2, asr_every=0.5, capture_minutes=1, capture_every=0.25, stall_every=20,
+    "short": dict(asr_minutes=2, asr_every=0.5, capture_minutes=1, capture_every=0.25, stall_every=15,
                   shots=500, shots_every=100, video_hours=1),
 }
 

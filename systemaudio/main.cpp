@@ -26,6 +26,7 @@ int main() {
     const pid_t parent = getppid();
     reserveStandardStreams();
     ignoreBrokenPipe();
+    returnLargeBlocksToTheSystem();
 
     LinuxAudioTap tap;
     Capture capture(tap, Streams{}, [parent] { return getppid() != parent; });

@@ -4,6 +4,13 @@
 
 namespace tevoli::systemaudio {
 
+namespace {
+
+// Far above what steady capture hands over at a time (a fragment of about 15 ms).
+constexpr std::size_t kKeptCapacity = 1 << 20;
+
+}  // namespace
+
 void PendingBuffer::append(const void* data, std::size_t size) {
     if (data == nullptr || size == 0) return;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -12,6 +19,9 @@ void PendingBuffer::append(const void* data, std::size_t size) {
 }
 
 bool PendingBuffer::takeAll(std::vector<std::uint8_t>& out) {
+    // The storage that held a stalled reader's backlog goes back, or the two buffers
+    // would keep the longest stall's size for the rest of the run.
+    if (out.capacity() > kKeptCapacity) std::vector<std::uint8_t>().swap(out);
     out.clear();
     std::lock_guard guard(lock);
     if (pending.empty()) return false;

@@ -144,6 +144,20 @@ TEST_F(CaptureTest, CleanupStopsTheDeviceThenHandsOverWhatIsPending) {
     EXPECT_EQ(received, "TEVOLI_AUDIO 48000 2\n" + tail);
 }
 
+TEST(PendingBuffer, TheStorageOfAStalledReadersBacklogIsGivenBack) {
+    PendingBuffer pending;
+    std::vector<std::uint8_t> chunk;
+    const std::vector<std::uint8_t> backlog(6 << 20), fragment(5760);
+    pending.append(backlog.data(), backlog.size());
+    ASSERT_TRUE(pending.takeAll(chunk));
+    // The writer and the IO thread trade storage at every take: two more and both have had it.
+    for (int take = 0; take < 2; ++take) {
+        pending.append(fragment.data(), fragment.size());
+        ASSERT_TRUE(pending.takeAll(chunk));
+    }
+    EXPECT_LT(chunk.capacity(), backlog.size());
+}
+
 TEST(StopRequest, ASignalEndsWithStatusZeroEvenWhenTheCaptureFailsMeanwhile) {
     StopRequest stop;
     stop.requestFromSignal();
