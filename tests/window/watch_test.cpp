@@ -61,7 +61,7 @@ TEST_F(Watch, CaptureFeedsTheStoreUntilTheStreamStops) {
     FakeStream stream;
     stream.grabs.push_back({WindowStream::Status::frame, solid(4, 3)});
     stream.grabs.push_back({WindowStream::Status::noFrame, {}});
-    runCapture(stream, store, 1ms);
+    runCapture(stream, store, 1ms, {});
     EXPECT_EQ(stream.calls, 3);
     EXPECT_EQ(store.snapshot(dir + "a.jpg"), "stopped");
 }
