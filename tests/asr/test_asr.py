@@ -42,27 +42,17 @@ def recall(reference, heard):
 
 
 class Protocol(unittest.TestCase):
-    def test_reply_texts(self):
+    def test_one_reply_line_per_request_line_in_order(self):
         lines = [
             ("  \t", None),
             ("\r", None),
             ('{"op":"status"}\r', '{"ok":true,"available":true}'),
-            ('{"op":"status","extra":{"deep":[1,2,{"x":null}]}}', '{"ok":true,"available":true}'),
             ("not json", '{"ok":false,"error":"bad request"}'),
-            ('{"op":"status"}{"op":"status"}', '{"ok":false,"error":"bad request"}'),
-            ('{"op":"Status"}', '{"ok":false,"error":"unknown op: Status"}'),
-            ('{"op":"feed","stream":"a/b","pcm":""}',
-             '{"ok":false,"error":"feed before begin for stream \\"a\\/b\\""}'),
-            ('{"op":"begin"}', '{"ok":true,"downloaded":false}'),
             ('{"op":"begin","stream":"default","locale":"fr_FR"}', '{"ok":true,"downloaded":false}'),
             ('{"op":"begin","stream":"uk","locale":"en-GB"}', '{"ok":true,"downloaded":false}'),
-            ('{"op":"feed"}', '{"ok":false,"error":"missing or invalid pcm"}'),
-            ('{"op":"feed","pcm":"AAAA AAA="}', '{"ok":false,"error":"missing or invalid pcm"}'),
-            ('{"op":"feed","pcm":"","offset_ms":null}', '{"ok":true,"segments":[]}'),
             ('{"op":"feed","pcm":"AAAAAAAAAA==","offset_ms":1e3}', '{"ok":true,"segments":[]}'),
-            ('{"op":"finish","stream":"nobody"}', '{"ok":true,"segments":[]}'),
             ('{"op":"finish"}', '{"ok":true,"segments":[]}'),
-            ('{"op":"feed","pcm":""}', '{"ok":false,"error":"feed before begin for stream \\"default\\""}'),
+            ('{"op":"feed","stream":"uk","pcm":""}', '{"ok":false,"error":"feed before begin for stream \\"uk\\""}'),
         ]
         # Everything written at once, the last line without its line feed: the replies
         # still come one per line, in order.

@@ -13,51 +13,57 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using Status = WindowStream::Status;
+using std::chrono::milliseconds;
 
-// Timeouts short enough for a test that waits them out.
-const Timeouts kShort{50ms, 100ms, 50ms, 1ms, 2000ms};
+const Image kPixels = Image::of(2, 2, std::vector<std::uint8_t>(16, 0x80));
 
-// A stream that always has the one frame.
-class StillStream final : public WindowStream {
+// Answers each grab with the next status of its script, the last one for good.
+class ScriptedStream final : public WindowStream {
 public:
-    Grab grab() override { return {Status::frame, Image::of(2, 2, std::vector<std::uint8_t>(16, 0x80))}; }
+    ScriptedStream(std::vector<Status> script, Image image) : script_(std::move(script)), image_(std::move(image)) {}
+    Grab grab() override {
+        const Status status = script_.front();
+        if (script_.size() > 1) script_.erase(script_.begin());
+        return {status, status == Status::frame ? image_ : Image{}};
+    }
+
+private:
+    std::vector<Status> script_;
+    Image image_;
 };
 
-// A display that answers with what the test set; one that hangs answers only once
-// the test is over.
+// A display that answers with what the test set; a call that hangs returns once the test is over.
 class FakeWindowSystem final : public WindowSystem {
 public:
     Outcome<std::vector<ShareableWindow>> content;
     std::optional<std::vector<ServerWindow>> serverList;
-    Outcome<Image> image;
+    Outcome<Image> image{kPixels, ""};
     std::string streamError;
-    bool contentHangs = false;
-    bool serverListHangs = false;
+    std::vector<Status> script{Status::frame};
+    Image frame = kPixels;
+    bool contentHangs = false, serverListHangs = false;
 
     void release() {
         std::lock_guard<std::mutex> hold(lock_);
         contentHangs = serverListHangs = false;
         released_.notify_all();
     }
-    Outcome<std::vector<ShareableWindow>> shareableContent() override {
-        waitWhile(contentHangs);
-        return content;
-    }
-    std::optional<std::vector<ServerWindow>> windowServerList() override {
-        waitWhile(serverListHangs);
-        return serverList;
-    }
+    Outcome<std::vector<ShareableWindow>> shareableContent() override { return once(contentHangs, content); }
+    std::optional<std::vector<ServerWindow>> windowServerList() override { return once(serverListHangs, serverList); }
     std::vector<RunningApplication> runningApplications() override { return {}; }
     Outcome<Image> captureImage(const ShareableWindow&) override { return image; }
     Outcome<std::unique_ptr<WindowStream>> startStream(const ShareableWindow&) override {
         if (!streamError.empty()) return {std::nullopt, streamError};
-        return {std::make_unique<StillStream>(), {}};
+        return {std::make_unique<ScriptedStream>(script, frame), {}};
     }
 
 private:
-    void waitWhile(const bool& hangs) {
+    template <typename T>
+    T once(const bool& hangs, const T& answer) {
         std::unique_lock<std::mutex> hold(lock_);
         released_.wait(hold, [&] { return !hangs; });
+        return answer;
     }
     std::mutex lock_;
     std::condition_variable released_;
@@ -69,11 +75,6 @@ protected:
         std::string pattern = fs::temp_directory_path() / "tevoli-program-XXXXXX";
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir = pattern + "/";
-        ShareableWindow window;
-        window.id = 7;
-        window.width = 3;
-        window.height = 2;
-        found = {std::vector<ShareableWindow>{window}, ""};
         system->content = found;
     }
     void TearDown() override {
@@ -82,11 +83,12 @@ protected:
     }
 
     // Runs a mode with `commands` as its input; returns the ending and what it wrote as it went.
-    std::pair<Ending, std::string> run(Mode mode, const std::string& commands = "") {
+    std::pair<Ending, std::string> run(Mode mode, const std::string& commands = "", milliseconds frameWait = 2s) {
         const int in = memfd_create("in", 0), out = memfd_create("out", 0);
         EXPECT_EQ(write(in, commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
         lseek(in, 0, SEEK_SET);
-        const Ending ending = runWindowProgram(CommandLine{mode, true, 7, dir + "shot.jpg"}, system, in, out, kShort);
+        const Timeouts timeouts{50ms, 100ms, 50ms, 1ms, frameWait};
+        const Ending ending = runWindowProgram({mode, true, 7, dir + "shot.jpg"}, system, in, out, timeouts);
         std::string written(static_cast<std::size_t>(lseek(out, 0, SEEK_END)), '\0');
         EXPECT_EQ(pread(out, written.data(), written.size(), 0), static_cast<ssize_t>(written.size()));
         close(in);
@@ -95,7 +97,7 @@ protected:
     }
 
     std::shared_ptr<FakeWindowSystem> system = std::make_shared<FakeWindowSystem>();
-    Outcome<std::vector<ShareableWindow>> found;
+    const Outcome<std::vector<ShareableWindow>> found{std::vector<ShareableWindow>{{7, 0, 3, 2, {}, "", {}, true}}, ""};
     std::string dir;
 };
 
@@ -113,27 +115,34 @@ TEST_F(WindowProgram, ListFallsBackToTheServerListThenToNothing) {
               std::make_tuple(0, std::string("{\"windows\":[]}\n"), std::string(), std::string()));
 }
 
-TEST_F(WindowProgram, CaptureWritesTheFileOrEndsWithTheFailure) {
-    const Outcome<Image> captured{Image::of(3, 2, std::vector<std::uint8_t>(24, 0x80)), ""};
+TEST_F(WindowProgram, CaptureAndWatchFailuresEndWithStatus1AndTheirMessage) {
     const struct {
+        Mode mode;
         Outcome<std::vector<ShareableWindow>> content;
         Outcome<Image> image;
+        std::string streamError;
         bool hangs;
         std::string message;
     } cases[] = {
-        {found, captured, false, ""},
-        {{std::nullopt, ""}, captured, false, "shareable content: unknown"},
-        {{std::vector<ShareableWindow>{}, ""}, captured, false, "window 7 not found"},
-        {found, {std::nullopt, "BadMatch"}, false, "capture: BadMatch"},
-        {found, {Image{}, ""}, false, "jpeg encode failed"},
-        {found, captured, true, "timeout"},
+        {Mode::capture, found, {kPixels, ""}, "", false, ""},
+        {Mode::capture, {std::nullopt, ""}, {}, "", false, "shareable content: unknown"},
+        {Mode::capture, {std::vector<ShareableWindow>{}, ""}, {}, "", false, "window 7 not found"},
+        {Mode::capture, found, {std::nullopt, "BadMatch"}, "", false, "capture: BadMatch"},
+        {Mode::capture, found, {Image{}, ""}, "", false, "jpeg encode failed"},
+        {Mode::capture, found, {}, "", true, "timeout"},
+        {Mode::watch, {std::nullopt, "BadAccess"}, {}, "", false, "shareable content: BadAccess"},
+        {Mode::watch, {std::vector<ShareableWindow>{}, ""}, {}, "", false, "window 7 not found"},
+        {Mode::watch, found, {}, "BadAccess", false, "start: BadAccess"},
+        {Mode::watch, found, {}, "", true, "timeout"},
     };
     for (const auto& c : cases) {
+        system->release();
         fs::remove(dir + "shot.jpg");
         system->content = c.content;
         system->image = c.image;
+        system->streamError = c.streamError;
         system->contentHangs = c.hangs;
-        const auto [ending, written] = run(Mode::capture);
+        const auto [ending, written] = run(c.mode, "shoot " + dir + "shot.jpg\n");
         EXPECT_EQ(std::tie(ending.status, ending.message, ending.output, written),
                   std::make_tuple(c.message.empty() ? 0 : 1, c.message, std::string(), std::string()));
         EXPECT_EQ(fs::exists(dir + "shot.jpg"), c.message.empty()) << c.message;
@@ -141,36 +150,36 @@ TEST_F(WindowProgram, CaptureWritesTheFileOrEndsWithTheFailure) {
     system->release();
     dir += "missing/";
     system->content = found;
+    system->image = {kPixels, ""};
     EXPECT_EQ(run(Mode::capture).first.message, "write: No such file or directory");
 }
 
-TEST_F(WindowProgram, WatchAnswersShotsAfterReadyUntilQuit) {
-    const auto [ending, written] = run(Mode::watch, "shoot " + dir + "a.jpg\nhello\nshoot " + dir + "no/b.jpg\r\nquit\nshoot x\n");
-    EXPECT_EQ(std::tie(ending.status, ending.message), std::make_tuple(0, std::string()));
-    EXPECT_EQ(written, "READY\nok\nerr write failed\n");
-    EXPECT_TRUE(fs::exists(dir + "a.jpg"));
-    EXPECT_EQ(run(Mode::watch).second, "READY\n");  // the end of input ends it too
-}
-
-TEST_F(WindowProgram, WatchFailsBeforeReady) {
+TEST_F(WindowProgram, WatchAnswersEachShotAfterReadyUntilQuitOrTheEndOfInput) {
+    const std::string commands = "shoot " + dir + "a.jpg\r\nhello\nshoot\nShoot " + dir + "b.jpg\nshoot " + dir +
+                                 std::string("cut\0.jpg\n", 9) + "shoot " + dir + "no/c.jpg\nquit\r\nshoot x\n";
     const struct {
-        Outcome<std::vector<ShareableWindow>> content;
-        std::string streamError;
-        bool hangs;
-        std::string message;
+        std::vector<Status> script;
+        Image frame;
+        std::string commands;
+        milliseconds frameWait;
+        std::string written;
     } cases[] = {
-        {{std::nullopt, "BadAccess"}, "", false, "shareable content: BadAccess"},
-        {{std::vector<ShareableWindow>{}, ""}, "", false, "window 7 not found"},
-        {found, "BadAccess", false, "start: BadAccess"},
-        {found, "", true, "timeout"},
+        // A window away for a while keeps the stream going. A NUL byte must not cut
+        // a path short and write a file nobody named.
+        {{Status::noFrame, Status::frame}, kPixels, commands, 2s, "READY\nok\nerr write failed\nerr write failed\n"},
+        {{Status::frame}, kPixels, "", 2s, "READY\n"},
+        {{Status::noFrame}, kPixels, "shoot " + dir + "b.jpg\n", 50ms, "READY\nerr no frame\n"},
+        {{Status::stopped}, kPixels, "shoot " + dir + "b.jpg\n", 2s, "READY\nerr stopped\n"},
+        {{Status::frame}, Image{}, "shoot " + dir + "b.jpg\n", 2s, "READY\nerr cgimage failed\n"},
     };
     for (const auto& c : cases) {
-        system->content = c.content;
-        system->streamError = c.streamError;
-        system->contentHangs = c.hangs;
-        const auto [ending, written] = run(Mode::watch, "shoot " + dir + "a.jpg\n");
-        EXPECT_EQ(std::tie(ending.status, ending.message, written), std::make_tuple(1, c.message, std::string()));
+        system->script = c.script;
+        system->frame = c.frame;
+        const auto [ending, written] = run(Mode::watch, c.commands, c.frameWait);
+        EXPECT_EQ(std::tie(ending.status, ending.message, written), std::make_tuple(0, std::string(), c.written));
     }
+    EXPECT_TRUE(fs::exists(dir + "a.jpg"));
+    EXPECT_FALSE(fs::exists(dir + "b.jpg") || fs::exists(dir + "cut"));
 }
 
 }  // namespace
