@@ -35,14 +35,15 @@ std::pair<std::string, Ending> serve(const std::string& input, const LineServer&
 
 TEST(JsonLinesServer, OneReplyPerNonBlankLineInOrder) {
     const std::string input =
-        " \t\r\n\n{\"op\":1}\r\n"
-        "\xc2\xa0 x y\xe2\x80\x83\n"  // Unicode white space around the request is trimmed
-        "a\xff\n"                     // ill-formed UTF-8 reaches the server as U+FFFD
+        " \t\r\n\n\x0b\x0c\n{\"op\":1}\r\n"
+        // Unicode white space and line breaks around a request are trimmed, a zero-width space is none.
+        "\xc2\xa0\xe2\x80\xa8 x y\xe2\x80\x83\xe3\x80\x80\xc2\x85\n\xe2\x80\x8bz\n"
+        "a\xff\xc3\n"  // ill-formed UTF-8 reaches the server as U+FFFD
         "throw\n" +
-        std::string(17, 'z') + "\n" + std::string(16, 'z') + "\nlast";  // the last line may lack its line feed
-    const auto [written, ending] = serve(input, echo(16));
-    EXPECT_EQ(written, "[{\"op\":1}]\n[x y]\n[a\uFFFD]\n<encode failed>\n<too long>\n[" + std::string(16, 'z') +
-                           "]\n[last]\n");
+        std::string(25, 'z') + "\n" + std::string(24, 'z') + "\nlast";  // the last line may lack its line feed
+    const auto [written, ending] = serve(input, echo(24));
+    EXPECT_EQ(written, "[{\"op\":1}]\n[x y]\n[\u200bz]\n[a\uFFFD\uFFFD]\n<encode failed>\n<too long>\n[" +
+                           std::string(24, 'z') + "]\n[last]\n");
     EXPECT_EQ(ending.status, 0);
     EXPECT_EQ(serve("", echo(16)).first, "");
 }

@@ -80,9 +80,3 @@ class Helper:
         stop(self.proc)
         for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
             stream.close()
-
-
-def run(data):
-    """Feeds `data` to a fresh helper at once; returns (stdout, stderr, exit status)."""
-    result = subprocess.run([binary("tevoli-apple-llm")], input=data, capture_output=True, timeout=60)
-    return result.stdout, result.stderr, result.returncode

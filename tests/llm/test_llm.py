@@ -1,7 +1,7 @@
 """tevoli-apple-llm as the host drives it, against stand-in model servers."""
 import unittest
 
-from llm_e2e import DOWNLOADING, NOT_AVAILABLE, TURN_ON, Helper, StandIn, reply_line, require_own_netns, run
+from llm_e2e import DOWNLOADING, NOT_AVAILABLE, TURN_ON, Helper, StandIn, reply_line, require_own_netns
 
 STATUS = {"op": "status"}
 AVAILABLE = b'{"ok":true,"available":true}\n'
@@ -71,18 +71,6 @@ class Generate(unittest.TestCase):
             with StandIn(8080, "--loading"):
                 self.assertEqual(helper.ask({"op": "generate", "user": "hello"}),
                                  b'{"ok":false,"error":"Loading model","code":"other"}\n')
-
-
-class LineProtocol(unittest.TestCase):
-    def test_one_reply_per_non_blank_line_in_order(self):
-        self.assertEqual(run(b""), (b"", b"", 0))
-        lines = b'{"op":"status"}\r\n   \t\r\n\nnot json\n{"op":"Generate"}\n{"op":"status"}'
-        self.assertEqual(run(lines), (b"".join([
-            unavailable(TURN_ON),
-            b'{"ok":false,"error":"bad request","code":"other"}\n',
-            b'{"ok":false,"error":"unknown op: Generate","code":"other"}\n',
-            unavailable(TURN_ON),
-        ]), b"", 0))
 
 
 if __name__ == "__main__":
