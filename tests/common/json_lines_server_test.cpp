@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <stdexcept>
+#include <thread>
 
 namespace tevoli {
 namespace {
@@ -20,15 +22,22 @@ LineServer echo(std::size_t maxLineBytes) {
             "<too long>", "<encode failed>"};
 }
 
-// Runs the loop over `input` held in a memory file; returns what it wrote and its ending.
+// Runs the loop over `input`, arriving 7 bytes at a time (one packet a read) so that
+// lines straddle reads; returns what the loop wrote and how it ended.
 std::pair<std::string, Ending> serve(const std::string& input, const LineServer& server) {
-    const int in = memfd_create("in", 0), out = memfd_create("out", 0);
-    EXPECT_EQ(write(in, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    lseek(in, 0, SEEK_SET);
-    const Ending ending = serveJsonLines(in, out, server);
+    int fds[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+    std::thread writer([&] {
+        for (std::size_t at = 0; at < input.size(); at += 7)
+            EXPECT_GT(write(fds[1], input.data() + at, std::min<std::size_t>(7, input.size() - at)), 0);
+        close(fds[1]);
+    });
+    const int out = memfd_create("out", 0);
+    const Ending ending = serveJsonLines(fds[0], out, server);
+    writer.join();
     std::string written(static_cast<std::size_t>(lseek(out, 0, SEEK_END)), '\0');
     EXPECT_EQ(pread(out, written.data(), written.size(), 0), static_cast<ssize_t>(written.size()));
-    close(in);
+    close(fds[0]);
     close(out);
     return {written, ending};
 }
@@ -40,12 +49,13 @@ TEST(JsonLinesServer, OneReplyPerNonBlankLineInOrder) {
         "\xc2\xa0\xe2\x80\xa8 x y\xe2\x80\x83\xe3\x80\x80\xc2\x85\n\xe2\x80\x8bz\n"
         "a\xff\xc3\n"  // ill-formed UTF-8 reaches the server as U+FFFD
         "throw\n" +
-        std::string(25, 'z') + "\n" + std::string(24, 'z') + "\nlast";  // the last line may lack its line feed
+        std::string(1000, 'z') + "\n" + std::string(24, 'z') + "\n" + std::string(25, 'z');  // over-long, unended
     const auto [written, ending] = serve(input, echo(24));
     EXPECT_EQ(written, "[{\"op\":1}]\n[x y]\n[\u200bz]\n[a\uFFFD\uFFFD]\n<encode failed>\n<too long>\n[" +
-                           std::string(24, 'z') + "]\n[last]\n");
+                           std::string(24, 'z') + "]\n<too long>\n");
     EXPECT_EQ(ending.status, 0);
-    EXPECT_EQ(serve("", echo(16)).first, "");
+    EXPECT_EQ(serve("last", echo(24)).first, "[last]\n");  // the last line may lack its line feed
+    EXPECT_EQ(serve("", echo(24)).first, "");
 }
 
 TEST(JsonLinesServer, EndsWithStatus1WhenTheOutputIsClosed) {
