@@ -67,15 +67,15 @@ Reply Runner::begin(const Request& request) {
     const std::string stream = streamName(request);
     Reply reply = success();
     reply.downloaded = false;
-    if (streams_.contains(stream)) return reply;
+    if (streams.contains(stream)) return reply;
     if (!engine_.isAvailable()) return Reply::failure("Apple's speech recognizer isn't available");
     const auto resolved = resolveLocale(request.locale);
     if (!resolved) return Reply::failure("no supported speech locale");
     try {
-        if (streams_.size() >= kMaxOpenStreams)
+        if (streams.size() >= kMaxOpenStreams)
             throw HelperError::msg(std::to_string(kMaxOpenStreams) + " streams are open already; finish one first");
         auto made = TranscriptionStream::make(engine_, *resolved, sleep_);
-        streams_.emplace(stream, std::move(made.stream));
+        streams.emplace(stream, std::move(made.stream));
         reply.downloaded = made.downloaded;
     } catch (const std::exception& error) {
         return Reply::failure(std::string("begin failed: ") + error.what());
@@ -85,8 +85,8 @@ Reply Runner::begin(const Request& request) {
 
 Reply Runner::feed(const Request& request) {
     const std::string stream = streamName(request);
-    const auto open = streams_.find(stream);
-    if (open == streams_.end()) return Reply::failure("feed before begin for stream \"" + stream + "\"");
+    const auto open = streams.find(stream);
+    if (open == streams.end()) return Reply::failure("feed before begin for stream \"" + stream + "\"");
     const std::optional<std::string> bytes = request.pcm ? decodeBase64(*request.pcm) : std::nullopt;
     if (!bytes) return Reply::failure("missing or invalid pcm");
     try {
@@ -101,11 +101,11 @@ Reply Runner::finish(const Request& request) {
     if (request.stream) {
         names.push_back(*request.stream);
     } else {
-        for (const auto& entry : streams_) names.push_back(entry.first);
+        for (const auto& entry : streams) names.push_back(entry.first);
     }
     std::vector<Seg> combined;
     for (const std::string& name : names) {
-        auto entry = streams_.extract(name);
+        auto entry = streams.extract(name);
         if (entry.empty()) continue;
         try {
             for (Seg& seg : entry.mapped()->finish()) {

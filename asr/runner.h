@@ -33,7 +33,7 @@ private:
 
     SpeechEngine& engine_;
     Sleep sleep_;
-    std::map<std::string, std::unique_ptr<TranscriptionStream>> streams_;
+    std::map<std::string, std::unique_ptr<TranscriptionStream>> streams;
 };
 
 }  // namespace tevoli::asr
