@@ -29,7 +29,6 @@ TEST_F(RunnerTest, ReplyTextsOfRequestLines) {
     const std::pair<const char*, const char*> lines[] = {
         {R"({"op":"status","extra":{"deep":[1,2,{"x":null}]}})", R"({"ok":true,"available":true})"},
         {"not json", bad},
-        {R"({"op":"status"}{"op":"status"})", bad},
         {R"({"op":"Status"})", R"({"ok":false,"error":"unknown op: Status"})"},
         {R"({"op":"feed","stream":"a/b","pcm":""})", R"({"ok":false,"error":"feed before begin for stream \"a\/b\""})"},
         {R"({"op":"begin"})", R"({"ok":true,"downloaded":false})"},

@@ -32,9 +32,9 @@ TEST(MeetingReport, MicrophoneInUseOnlyWhenAMicrophoneIsRecorded) {
 
 TEST(MeetingReport, EachNameOnceInTheOrderFound) {
     FakeSystem system;
-    system.apps = {"com.apple.Safari", "com.microsoft.teams", std::nullopt, "us.zoom.xos.helper", "org.mozilla.firefox",
+    system.apps = {"com.microsoft.teams", "com.apple.Safari", std::nullopt, "us.zoom.xos.helper", "org.mozilla.firefox",
                    "com.microsoft.teams2", "us.zoom.xos", "com.google.Chrome.beta"};
-    EXPECT_EQ(meetingReport(system), "{\"micInUse\":false,\"apps\":[\"Browser\",\"Microsoft Teams\",\"Zoom\"]}\n");
+    EXPECT_EQ(meetingReport(system), "{\"micInUse\":false,\"apps\":[\"Microsoft Teams\",\"Browser\",\"Zoom\"]}\n");
 }
 
 }  // namespace
