@@ -12,8 +12,9 @@ constexpr uint32_t kRecordChannels = 2;
 // Small fragments: by default the server hands recorded audio over in chunks of up
 // to two seconds.
 constexpr pa_usec_t kFragmentUsec = 15000;
-// Not every server announces a default it works out by itself (the next sink once
-// the default one is gone), so the default is also looked at twice a second.
+// A server may announce a new default before it reports it (and report no default
+// for a while, once the default sink is gone), so the default is also looked at
+// twice a second.
 constexpr pa_usec_t kRecheckUsec = 500000;
 
 // The sink, or nothing for the end-of-list call and for failures.
