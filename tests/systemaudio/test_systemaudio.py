@@ -12,7 +12,7 @@ import unittest
 
 import media
 import tevoli_harness
-from systemaudio_client import SystemAudioCapture, level_dbfs
+from systemaudio_client import SystemAudioCapture, frequency, level_dbfs, tones
 
 RATE = 48000  # not the servers' default, so the header must come from the sink
 OTHER_RATE = 44100  # sinks that come later run at other rates: the server converts
@@ -36,33 +36,6 @@ def loud_runs(samples, rate, threshold=0.05, gap=0.1):
         else:
             runs.append([i, i])
     return [tuple(r) for r in runs]
-
-
-def frequency(left, rate):
-    crossings = sum(1 for a, b in zip(left, left[1:]) if (a < 0) != (b < 0))
-    return crossings / 2 / (len(left) / rate)
-
-
-def tones(samples, rate, frequencies, window=0.01):
-    """The stream's tones in order, as (nominal frequency, measured frequency,
-    seconds), from windows of `window` seconds: each loud window counts for the one of
-    `frequencies` it is nearest. Tones need not be apart in the stream: a server may
-    deliver little or nothing while a sink is idle."""
-    size = int(window * rate)
-    found = []  # [tone, first frame, frame after the last window, windows]
-    for start in range(0, len(samples) // 2 - size, size):
-        left = samples[2 * start:2 * (start + size):2]
-        if level_dbfs(left) < -10.5:
-            continue  # quiet, or mostly so
-        hz = frequency(left, rate)
-        tone = min(frequencies, key=lambda f: abs(hz - f))
-        if abs(hz - tone) > tone / 4:
-            continue  # where one tone ends and the next begins
-        if not found or found[-1][0] != tone:
-            found.append([tone, start, 0, 0])
-        found[-1][2:] = start + size, found[-1][3] + 1
-    return [(tone, frequency(samples[2 * first:2 * end:2], rate), round(count * window, 3))
-            for tone, first, end, count in found]
 
 
 class SourceWatch:
