@@ -78,12 +78,9 @@ std::optional<Ending> Capture::start() {
 void Capture::writeLoop(std::stop_token stopping) {
     std::string chunk;
     while (!stopping.stop_requested()) {
-        // Raised before taking, so the drain never sees an empty buffer while bytes
-        // are still on their way out.
-        writing_ = true;
         if (pending_.takeAll(chunk)) {
             const bool written = writeAll(streams_.out, chunk);
-            writing_ = false;
+            pending_.written();
             if (!written) {
                 outputClosed_ = true;
                 stop_.request({0, {}});
@@ -91,7 +88,6 @@ void Capture::writeLoop(std::stop_token stopping) {
             }
             continue;
         }
-        writing_ = false;
         std::this_thread::sleep_for(timing_.writerIdlePoll);
     }
 }
@@ -111,7 +107,7 @@ void Capture::cleanup() {
     tap_.cleanup();
     const auto deadline = std::chrono::steady_clock::now() + timing_.drainLimit;
     while (!outputClosed_ && std::chrono::steady_clock::now() < deadline) {
-        if (pending_.size() == 0 && !writing_) return;
+        if (pending_.drained()) return;
         std::this_thread::sleep_for(1ms);
     }
 }

@@ -71,7 +71,6 @@ private:
     const Timing timing_;
     PendingBuffer pending_;
     StopRequest stop_;
-    std::atomic<bool> writing_{false};
     std::atomic<bool> outputClosed_{false};
     std::mutex watchMutex_;
     std::condition_variable_any watchWake_;

@@ -15,12 +15,18 @@ bool PendingBuffer::takeAll(std::string& out) {
     // Swapping hands the filled storage to the writer and keeps the writer's old
     // capacity for the IO thread, so steady capture allocates nothing.
     bytes_.swap(out);
+    writing_ = true;
     return true;
 }
 
-std::size_t PendingBuffer::size() const {
+void PendingBuffer::written() {
     std::lock_guard guard(mutex_);
-    return bytes_.size();
+    writing_ = false;
+}
+
+bool PendingBuffer::drained() const {
+    std::lock_guard guard(mutex_);
+    return bytes_.empty() && !writing_;
 }
 
 }  // namespace tevoli::systemaudio

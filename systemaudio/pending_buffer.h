@@ -10,13 +10,17 @@ namespace tevoli::systemaudio {
 class PendingBuffer {
 public:
     void append(const void* data, std::size_t size);
-    // Swaps the pending bytes into `out` (emptied first); false when there were none.
+    // For the writer: swaps the pending bytes into `out` (emptied first) and counts
+    // as writing until `written`; false when there were none.
     bool takeAll(std::string& out);
-    std::size_t size() const;
+    void written();
+    // Nothing pending and nothing on its way out.
+    bool drained() const;
 
 private:
     mutable std::mutex mutex_;
     std::string bytes_;
+    bool writing_ = false;
 };
 
 }  // namespace tevoli::systemaudio
