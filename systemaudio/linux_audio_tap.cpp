@@ -19,8 +19,8 @@ constexpr pa_usec_t kRecheckUsec = 500000;
 
 // The sink, or nothing for the end-of-list call and for failures.
 const pa_sink_info* sinkOf(const pa_sink_info* info, int eol) {
-    return eol == 0 && info != nullptr && info->name != nullptr && info->monitor_source_name != nullptr ? info
-                                                                                                      : nullptr;
+    const bool found = eol == 0 && info != nullptr && info->name != nullptr && info->monitor_source_name != nullptr;
+    return found ? info : nullptr;
 }
 
 }  // namespace
@@ -35,12 +35,15 @@ bool LinuxAudioTap::createTap() {
     struct Query {
         pa_threaded_mainloop* loop;
         std::optional<pa_sample_spec> spec;
-        std::string monitor;
-    } query{connection_->loop(), std::nullopt, {}};
+        uint32_t index;
+        std::string name, monitor;
+    } query{connection_->loop(), std::nullopt, PA_INVALID_INDEX, {}, {}};
     auto onSink = [](pa_context*, const pa_sink_info* info, int eol, void* data) {
         auto* q = static_cast<Query*>(data);
         if (const pa_sink_info* sink = sinkOf(info, eol)) {
             q->spec = sink->sample_spec;
+            q->index = sink->index;
+            q->name = sink->name;
             q->monitor = sink->monitor_source_name;
         }
         if (eol != 0) pa_threaded_mainloop_signal(q->loop, 0);
@@ -50,7 +53,8 @@ bool LinuxAudioTap::createTap() {
         !query.spec) {
         return false;
     }
-    sinkName_ = defaults->sink;
+    sinkName_ = query.name;
+    sinkIndex_ = query.index;
     monitorName_ = query.monitor;
     // Kept for the whole run, whatever sink comes later: the server converts.
     spec_ = {PA_SAMPLE_FLOAT32LE, query.spec->rate, kRecordChannels};
@@ -127,8 +131,8 @@ bool LinuxAudioTap::connect(pa_stream* stream, const std::string& monitor) {
 
 void LinuxAudioTap::follow() {
     connection_->queryDefaults([this](std::optional<PulseDefaults> defaults) {
-        // No sink: the stream on a removed one dies by itself, and the sink's arrival
-        // brings another event.
+        // No sink: nothing to record until the sink's arrival brings an event, or the
+        // next look finds it.
         if (!defaults || defaults->sink.empty() || (stream_ && defaults->sink == sinkName_)) return;
         pa_operation* op =
             pa_context_get_sink_info_by_name(connection_->context(), defaults->sink.c_str(), onDefaultSink, this);
@@ -150,6 +154,7 @@ void LinuxAudioTap::record(const pa_sink_info& sink) {
     if (!stream || !connect(stream.get(), sink.monitor_source_name)) return;
     stream_ = std::move(stream);
     sinkName_ = sink.name;
+    sinkIndex_ = sink.index;
     monitorName_ = sink.monitor_source_name;
 }
 
@@ -191,7 +196,7 @@ void LinuxAudioTap::onState(pa_stream* stream, void* self) {
         return;
     }
     // The stream died with its sink: on to the new default. One that never ran waits
-    // for the next event instead of retrying on its own.
+    // for the next event or look instead of retrying at once.
     const bool ran = tap->streamReady_;
     tap->dropStream();
     if (ran) tap->follow();
@@ -218,17 +223,24 @@ void LinuxAudioTap::onMovedTo(pa_context*, const pa_source_info* info, int eol, 
     }
     tap->verifying_ = false;
     tap->sinkName_ = info->monitor_of_sink_name;
+    tap->sinkIndex_ = info->monitor_of_sink;
     tap->monitorName_ = info->name;
     tap->follow();
 }
 
-void LinuxAudioTap::onEvent(pa_context*, pa_subscription_event_type_t event, uint32_t, void* self) {
+void LinuxAudioTap::onEvent(pa_context*, pa_subscription_event_type_t event, uint32_t index, void* self) {
+    auto* tap = static_cast<LinuxAudioTap*>(self);
     const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK && type == PA_SUBSCRIPTION_EVENT_REMOVE && index == tap->sinkIndex_) {
+        // One server ends the stream of a sink that is gone, another leaves it
+        // unattached, to be found under the same name should the sink come back.
+        tap->dropStream();
+    }
     // A new default, or a sink that came or went; sinks change volume and state all the time.
     if (facility == PA_SUBSCRIPTION_EVENT_SERVER ||
         (facility == PA_SUBSCRIPTION_EVENT_SINK && type != PA_SUBSCRIPTION_EVENT_CHANGE)) {
-        static_cast<LinuxAudioTap*>(self)->follow();
+        tap->follow();
     }
 }
 

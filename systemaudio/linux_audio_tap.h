@@ -56,6 +56,7 @@ private:
     Stream stream_;
     std::unique_ptr<pa_time_event, TimerFree> recheck_{nullptr, {nullptr}};
     std::string sinkName_;  // the sink whose monitor stream_ records
+    uint32_t sinkIndex_ = PA_INVALID_INDEX;
     std::string monitorName_;
     PendingBuffer* pending_ = nullptr;
     std::function<void(std::string)> lost_;

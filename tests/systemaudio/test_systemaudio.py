@@ -155,6 +155,15 @@ class SystemAudio:
             server.pactl("unload-module", str(ours["owner_module"]))
             return "tevoli_other"
 
+        def unplugged_and_back(server):
+            [ours] = [s for s in server.pactl_json("list", "sinks") if s["name"] == server.SINK]
+            server.pactl("unload-module", str(ours["owner_module"]))
+            tevoli_harness.wait_until(lambda: server.SINK not in server.pactl("list", "short", "sinks"), 10,
+                                      what="the sink to go")
+            server.add_sink(server.SINK, OTHER_RATE)
+            server.pactl("set-default-sink", server.SINK)
+            return server.SINK
+
         def none_then_one(server):
             server.remove_every_sink()
             tevoli_harness.wait_until(lambda: not server.pactl_json("list", "sinks"), 10, what="no sink")
@@ -162,7 +171,7 @@ class SystemAudio:
             server.add_sink("tevoli_late", 32000)
             return "tevoli_late"
 
-        for change in (switch, unload_recorded, none_then_one):
+        for change in (switch, unload_recorded, unplugged_and_back, none_then_one):
             with self.subTest(change.__name__):
                 server = self.fresh_server()
                 capture = self.start(server)
