@@ -28,7 +28,7 @@ struct PulseConnection::DefaultsQuery {
 };
 
 std::unique_ptr<PulseConnection> PulseConnection::open(const char* clientName) {
-    std::unique_ptr<PulseConnection> c(new PulseConnection);
+    auto c = std::make_unique<PulseConnection>();
     c->loop_ = pa_threaded_mainloop_new();
     if (c->loop_ == nullptr) return nullptr;
     c->context_ = pa_context_new(pa_threaded_mainloop_get_api(c->loop_), clientName);

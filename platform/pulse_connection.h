@@ -22,6 +22,7 @@ class PulseConnection {
 public:
     // Connects and waits until the context is ready; null when no server answers.
     static std::unique_ptr<PulseConnection> open(const char* clientName);
+    PulseConnection() = default;  // unconnected; use open()
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
@@ -35,7 +36,7 @@ public:
 
     using DefaultsDone = std::function<void(std::optional<PulseDefaults>)>;
     // Asks for the defaults; `done` runs on the loop's thread, with nothing when the
-    // query failed. Call with the loop locked.
+    // query failed, never when the connection dies first. Call with the loop locked.
     void queryDefaults(DefaultsDone done);
     // The same, waited for: with the loop locked, from any thread but the loop's.
     std::optional<PulseDefaults> defaults();
@@ -54,7 +55,6 @@ public:
 
 private:
     struct DefaultsQuery;
-    PulseConnection() = default;
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
