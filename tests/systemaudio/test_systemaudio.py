@@ -69,7 +69,7 @@ class SourceWatch:
 
     def wait_for(self, monitor):
         tevoli_harness.wait_until(lambda: (self.current() or (None,))[0] == monitor, 15,
-                                  what=f"the capture on {monitor}: " + self.server.pactl("list", "source-outputs"))
+                                  what=f"the capture on {monitor}")
 
     def stop(self):
         self.stopping.set()
@@ -110,7 +110,7 @@ class SystemAudio:
         return capture
 
     def play(self, tone, server=None, sink=None):
-        """Plays a tone to its end, then waits for a little more of the stream."""
+        """Plays a tone to its end, into our sink or `sink`."""
         self.assertEqual((server or self.server).play(tone, sink).wait(30), 0)
 
     def heard(self, capture):
