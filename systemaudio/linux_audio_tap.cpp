@@ -246,7 +246,20 @@ void LinuxAudioTap::onEvent(pa_context*, pa_subscription_event_type_t event, uin
 
 void LinuxAudioTap::onRecheck(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* self) {
     auto* tap = static_cast<LinuxAudioTap*>(self);
-    tap->follow();
+    // Asked on a connection of its own: one server now and then goes on telling the
+    // connection that records the default it had before.
+    if (const auto look = PulseConnection::open(kClientName)) {
+        std::optional<PulseDefaults> defaults;
+        {
+            PulseConnection::Lock lock(*look);
+            defaults = look->defaults();
+        }
+        if (defaults && !defaults->sink.empty() && !(tap->stream_ && defaults->sink == tap->sinkName_)) {
+            pa_operation* op = pa_context_get_sink_info_by_name(tap->connection_->context(), defaults->sink.c_str(),
+                                                                onDefaultSink, tap);
+            if (op != nullptr) pa_operation_unref(op);
+        }
+    }
     pa_context_rttime_restart(tap->connection_->context(), timer, pa_rtclock_now() + kRecheckUsec);
 }
 

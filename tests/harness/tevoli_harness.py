@@ -149,7 +149,9 @@ class PrivatePipeWire(PrivatePulse):
     null source: a virtual source node stands in for the microphone."""
 
     NAME = "PipeWire"
-    LAUNCH = 'pipewire & wireplumber & exec pipewire-pulse'
+    # The session manager gives up when the daemon is not listening yet.
+    LAUNCH = ('pipewire & while [ ! -S "$PIPEWIRE_RUNTIME_DIR/pipewire-0" ]; do sleep 0.05; done; '
+              'wireplumber & exec pipewire-pulse')
 
     def _start(self, env):
         env.update(XDG_CONFIG_HOME=os.path.join(self.dir, "config"),

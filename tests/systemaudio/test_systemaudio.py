@@ -21,7 +21,7 @@ TAP_FAILED = ("tevoli-systemaudio: AudioHardwareCreateProcessTap failed "
               "(is audio-capture permission granted?)\n")
 PR_SET_CHILD_SUBREAPER = 36
 # A process of a PID namespace of its own, whose first process (process 1) starts it.
-UNDER_PROCESS_ONE = ["unshare", "--pid", "--fork"] + (["--map-root-user"] if os.getuid() else [])
+UNDER_PROCESS_ONE = ["unshare", "--pid", "--fork", "--mount-proc"] + (["--map-root-user"] if os.getuid() else [])
 
 
 def loud_runs(samples, rate, threshold=0.05, gap=0.1):
