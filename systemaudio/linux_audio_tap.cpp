@@ -12,9 +12,8 @@ constexpr uint32_t kRecordChannels = 2;
 // Small fragments: by default the server hands recorded audio over in chunks of up
 // to two seconds.
 constexpr pa_usec_t kFragmentUsec = 15000;
-// A server may announce a new default before it reports it (and report no default
-// for a while, once the default sink is gone), so the default is also looked at
-// twice a second.
+// A server may announce a new default before it reports it, so the default is also
+// looked at twice a second.
 constexpr pa_usec_t kRecheckUsec = 500000;
 
 // The sink, or nothing for the end-of-list call and for failures.
@@ -131,21 +130,38 @@ bool LinuxAudioTap::connect(pa_stream* stream, const std::string& monitor) {
 
 void LinuxAudioTap::follow() {
     connection_->queryDefaults([this](std::optional<PulseDefaults> defaults) {
-        // No sink: nothing to record until the sink's arrival brings an event, or the
-        // next look finds it.
-        if (!defaults || defaults->sink.empty() || (stream_ && defaults->sink == sinkName_)) return;
-        pa_operation* op =
-            pa_context_get_sink_info_by_name(connection_->context(), defaults->sink.c_str(), onDefaultSink, this);
+        if (!defaults || (stream_ && defaults->sink == sinkName_)) return;
+        pa_context* context = connection_->context();
+        pa_operation* op = nullptr;
+        if (!defaults->sink.empty()) {
+            op = pa_context_get_sink_info_by_name(context, defaults->sink.c_str(), onDefaultSink, this);
+        } else if (!stream_) {
+            op = pa_context_get_sink_info_list(context, onAnySink, this);
+        }
         if (op != nullptr) pa_operation_unref(op);
     });
 }
 
-void LinuxAudioTap::onDefaultSink(pa_context*, const pa_sink_info* info, int eol, void* self) {
+void LinuxAudioTap::onDefaultSink(pa_context* context, const pa_sink_info* info, int eol, void* self) {
     auto* tap = static_cast<LinuxAudioTap*>(self);
+    if (eol < 0) {
+        // The default named is no sink: once its default sink is gone, one server
+        // names a placeholder to the connections that saw it go, for good.
+        if (!tap->stream_) {
+            if (pa_operation* op = pa_context_get_sink_info_list(context, onAnySink, self)) pa_operation_unref(op);
+        }
+        return;
+    }
     const pa_sink_info* sink = sinkOf(info, eol);
     // An answer overtaken by a later move of our own changes nothing.
     if (sink == nullptr || (tap->stream_ && tap->sinkName_ == sink->name)) return;
     tap->record(*sink);
+}
+
+void LinuxAudioTap::onAnySink(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    // With no default sink named, the first sink is what the user hears.
+    auto* tap = static_cast<LinuxAudioTap*>(self);
+    if (const pa_sink_info* sink = sinkOf(info, eol); sink != nullptr && !tap->stream_) tap->record(*sink);
 }
 
 void LinuxAudioTap::record(const pa_sink_info& sink) {
@@ -246,20 +262,7 @@ void LinuxAudioTap::onEvent(pa_context*, pa_subscription_event_type_t event, uin
 
 void LinuxAudioTap::onRecheck(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* self) {
     auto* tap = static_cast<LinuxAudioTap*>(self);
-    // Asked on a connection of its own: one server now and then goes on telling the
-    // connection that records the default it had before.
-    if (const auto look = PulseConnection::open(kClientName)) {
-        std::optional<PulseDefaults> defaults;
-        {
-            PulseConnection::Lock lock(*look);
-            defaults = look->defaults();
-        }
-        if (defaults && !defaults->sink.empty() && !(tap->stream_ && defaults->sink == tap->sinkName_)) {
-            pa_operation* op = pa_context_get_sink_info_by_name(tap->connection_->context(), defaults->sink.c_str(),
-                                                                onDefaultSink, tap);
-            if (op != nullptr) pa_operation_unref(op);
-        }
-    }
+    tap->follow();
     pa_context_rttime_restart(tap->connection_->context(), timer, pa_rtclock_now() + kRecheckUsec);
 }
 

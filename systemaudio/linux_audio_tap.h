@@ -47,7 +47,8 @@ private:
     static void onMoved(pa_stream* stream, void* self);
     static void onEvent(pa_context*, pa_subscription_event_type_t event, uint32_t, void* self);
     static void onRecheck(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* self);
-    static void onDefaultSink(pa_context*, const pa_sink_info* info, int eol, void* self);
+    static void onDefaultSink(pa_context* context, const pa_sink_info* info, int eol, void* self);
+    static void onAnySink(pa_context*, const pa_sink_info* info, int eol, void* self);
     static void onMovedTo(pa_context*, const pa_source_info* info, int eol, void* self);
 
     std::unique_ptr<PulseConnection> connection_;
