@@ -21,6 +21,10 @@ constexpr std::string_view kCaptureLost = "capture lost: ";
 
 Ending failed(std::string_view message) { return Ending{1, std::string(message)}; }
 
+// The parent that started the program is gone once the parent id is 1 or another
+// one: an orphan is adopted by the nearest subreaper, not always by process 1.
+bool parentGone(long startParent, long parent) { return parent == 1 || parent != startParent; }
+
 }  // namespace
 
 std::string headerLine(std::int64_t sampleRate, std::int64_t channels) {
@@ -39,8 +43,6 @@ bool announcedRate(double rate, std::int64_t& sampleRate) {
     sampleRate = static_cast<std::int64_t>(rate);
     return true;
 }
-
-bool parentGone(long startParent, long parent) { return parent == 1 || parent != startParent; }
 
 Capture::Capture(SystemAudioTap& tap, std::function<long()> parentId, Streams streams, Timing timing)
     : tap_(tap), parentId_(std::move(parentId)), startParent_(parentId_()), streams_(streams), timing_(timing) {}

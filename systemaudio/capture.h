@@ -23,9 +23,6 @@ std::string headerLine(std::int64_t sampleRate, std::int64_t channels);
 std::string capturingLine(std::int64_t sampleRate, std::int64_t channels);
 // The announced rate: truncated toward zero; false for a rate no stream can have.
 bool announcedRate(double rate, std::int64_t& sampleRate);
-// The parent that started the program is gone once the parent id is 1 or another
-// one: an orphan is adopted by the nearest subreaper, not always by process 1.
-bool parentGone(long startParent, long parent);
 
 struct Streams {
     int out = 1;

@@ -171,7 +171,6 @@ void LinuxAudioTap::record(const pa_sink_info& sink) {
     stream_ = std::move(stream);
     sinkName_ = sink.name;
     sinkIndex_ = sink.index;
-    monitorName_ = sink.monitor_source_name;
 }
 
 void LinuxAudioTap::dropStream() {
@@ -240,7 +239,6 @@ void LinuxAudioTap::onMovedTo(pa_context*, const pa_source_info* info, int eol, 
     tap->verifying_ = false;
     tap->sinkName_ = info->monitor_of_sink_name;
     tap->sinkIndex_ = info->monitor_of_sink;
-    tap->monitorName_ = info->name;
     tap->follow();
 }
 

@@ -58,7 +58,7 @@ private:
     std::unique_ptr<pa_time_event, TimerFree> recheck_{nullptr, {nullptr}};
     std::string sinkName_;  // the sink whose monitor stream_ records
     uint32_t sinkIndex_ = PA_INVALID_INDEX;
-    std::string monitorName_;
+    std::string monitorName_;  // the first stream's
     PendingBuffer* pending_ = nullptr;
     std::function<void(std::string)> lost_;
     bool started_ = false;      // the first stream ran: a failure now is a loss or a change of sink

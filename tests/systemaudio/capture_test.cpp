@@ -223,13 +223,6 @@ TEST_F(CaptureTest, AParentAlreadyGoneAtStartEndsAtTheFirstCheck) {
     EXPECT_EQ(out.read(), kHeader);
 }
 
-TEST(ParentGone, WhenAdoptedByAnyoneOrStartedAsAnOrphan) {
-    EXPECT_FALSE(parentGone(4242, 4242));
-    EXPECT_TRUE(parentGone(4242, 1));
-    EXPECT_TRUE(parentGone(4242, 77));
-    EXPECT_TRUE(parentGone(1, 1));
-}
-
 TEST_F(CaptureTest, TheEndHandsOverWhatIsPendingWhileTheReaderReads) {
     timing.drainLimit = 1h;
     auto ending = run();
