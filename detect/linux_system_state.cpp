@@ -3,7 +3,7 @@
 #include "app_identity.h"
 #include "pulse_connection.h"
 
-namespace tevoli {
+namespace tevoli::detect {
 namespace {
 
 struct SourceQuery {
@@ -39,4 +39,4 @@ std::vector<std::optional<std::string>> LinuxSystemState::runningApplications() 
     return identifiers;
 }
 
-}  // namespace tevoli
+}  // namespace tevoli::detect

@@ -210,12 +210,7 @@ class PrivateX:
 
 
 @contextlib.contextmanager
-def session(pulse=True, x=True):
+def session():
     """Both services, with one environment that reaches them."""
-    with contextlib.ExitStack() as stack:
-        env = dict(os.environ)
-        if pulse:
-            env["PULSE_SERVER"] = stack.enter_context(PrivatePulse()).server
-        if x:
-            env["DISPLAY"] = stack.enter_context(PrivateX()).display
-        yield env
+    with PrivatePulse() as pulse, PrivateX() as x:
+        yield dict(os.environ, PULSE_SERVER=pulse.server, DISPLAY=x.display)
