@@ -19,7 +19,7 @@ constexpr std::string_view kReaderFailed = "AudioDeviceCreateIOProcIDWithBlock f
 constexpr std::string_view kStartFailed = "AudioDeviceStart failed";
 constexpr std::string_view kCaptureLost = "capture lost: ";
 
-Ending failed(std::string_view message) { return Ending{1, std::string(message)}; }
+Ending failed(std::string_view message) { return Ending::failure(std::string(message)); }
 
 // The parent that started the program is gone once the parent id is 1 or another
 // one: an orphan is adopted by the nearest subreaper, not always by process 1.
@@ -64,14 +64,14 @@ std::optional<Ending> Capture::start() {
     }
     if (!tap_.createDevice(kDeviceName)) return failed(kDeviceFailed);
 
-    if (!writeAll(streams_.out, headerLine(rate, format.channels))) return Ending{0, {}};
+    if (!writeAll(streams_.out, headerLine(rate, format.channels))) return Ending{};
     const std::string capturing = capturingLine(rate, format.channels);
     [[maybe_unused]] ssize_t written = ::write(streams_.err, capturing.data(), capturing.size());
 
     writer_ = std::jthread([this](std::stop_token stopping) { writeLoop(stopping); });
     parentWatch_ = std::jthread([this](std::stop_token stopping) { watchParent(stopping); });
 
-    auto lost = [this](std::string reason) { stop_.request({1, std::string(kCaptureLost) + reason}); };
+    auto lost = [this](std::string reason) { stop_.request(Ending::failure(std::string(kCaptureLost) + reason)); };
     if (!tap_.installReader(pending_, lost)) return failed(kReaderFailed);
     if (!tap_.startDevice()) return failed(kStartFailed);
     return std::nullopt;
@@ -85,7 +85,7 @@ void Capture::writeLoop(std::stop_token stopping) {
             pending_.written();
             if (!written) {
                 outputClosed_ = true;
-                stop_.request({0, {}});
+                stop_.request({});
                 return;
             }
             continue;
@@ -98,7 +98,7 @@ void Capture::watchParent(std::stop_token stopping) {
     std::unique_lock guard(watchMutex_);
     while (!stopping.stop_requested()) {
         if (parentGone(startParent_, parentId_())) {
-            stop_.request({0, {}});
+            stop_.request({});
             return;
         }
         watchWake_.wait_for(guard, stopping, timing_.parentPoll, [] { return false; });

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "capture.h"
-#include "fail.h"
 #include "linux_audio_tap.h"
 #include "process_setup.h"
 
@@ -17,8 +16,6 @@ int main() {
     reserveStandardStreams();
     ignoreBrokenPipe();
 
-    const Ending ending = capture.run(stopOnSignals);
-    if (!ending.message.empty()) tevoli::fail(kFailPrefix, ending.message);
     // exit, not return: a writer stuck on a full pipe must not hold the end.
-    std::exit(ending.status);
+    std::exit(tevoli::finish(capture.run(stopOnSignals), kFailPrefix));
 }

@@ -6,13 +6,9 @@
 #include <optional>
 #include <string>
 
-namespace tevoli::systemaudio {
+#include "ending.h"
 
-// How the program ends: the exit status, and for a failure the message for `fail`.
-struct Ending {
-    int status = 0;
-    std::string message;
-};
+namespace tevoli::systemaudio {
 
 // Every reason to stop (a signal, the output closing, the parent leaving, the capture
 // dying) is handed to the main thread here, so the process exits on one thread only.
