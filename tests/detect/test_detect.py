@@ -1,4 +1,5 @@
-"""tevoli-detect as the host runs it: a pipe, the exit status, a private PulseAudio.
+"""tevoli-detect as the host runs it: a pipe, the exit status, a private PulseAudio
+and a private PipeWire.
 
 Most runs happen in a PID namespace of their own with a fresh /proc, so the
 applications in the report are exactly the ones the test started, whatever else
@@ -12,7 +13,7 @@ import subprocess
 import tempfile
 import unittest
 
-from tevoli_harness import PrivatePulse, binary, spawn, stop, wait_until
+from tevoli_harness import PrivatePipeWire, PrivatePulse, binary, spawn, stop, wait_until
 
 IDLE = b'{"micInUse":false,"apps":[]}\n'
 
@@ -29,11 +30,15 @@ exec "$DETECT"
 OWN_PIDS = ["unshare", "--pid", "--fork", "--mount-proc"] + (["--map-root-user"] if os.getuid() else [])
 
 
-class Detect(unittest.TestCase):
+class Detect:
+    """The tests, run against each sound server."""
+
+    SERVER = None
+
     @classmethod
     def setUpClass(cls):
         cls.stack = contextlib.ExitStack()
-        cls.pulse = cls.stack.enter_context(PrivatePulse())
+        cls.pulse = cls.stack.enter_context(cls.SERVER())
         cls.copies = tempfile.mkdtemp(prefix="tevoli-detect-")
         cls.stack.callback(shutil.rmtree, cls.copies, ignore_errors=True)
         cls.detect = binary("tevoli-detect")
@@ -90,12 +95,16 @@ class Detect(unittest.TestCase):
             stop(zoom)
         self.assertTrue(line.startswith(b'{"micInUse":true,"apps":[') and line.endswith(b"]}\n"), line)
         self.assertEqual(json.loads(line)["apps"].count("Zoom"), 1)
-        self.pulse.pactl("set-default-source", PrivatePulse.SINK + ".monitor")
+        self.set_default_source(self.pulse.SINK + ".monitor")
         try:
             with self.recording():
                 self.assertEqual(self.run_isolated(), IDLE)
         finally:
-            self.pulse.pactl("set-default-source", PrivatePulse.SOURCE)
+            self.set_default_source(self.pulse.SOURCE)
+
+    def set_default_source(self, name):
+        self.pulse.pactl("set-default-source", name)
+        wait_until(lambda: self.pulse.pactl("get-default-source").strip() == name, 10, what=f"default source {name}")
 
     def test_no_sound_server_is_no_microphone_and_no_error(self):
         env = dict(os.environ, PULSE_SERVER="unix:" + os.path.join(self.copies, "no-such-socket"))
@@ -115,6 +124,15 @@ class Detect(unittest.TestCase):
         finally:
             os.close(write_end)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
+
+
+
+class OnPulseAudio(Detect, unittest.TestCase):
+    SERVER = PrivatePulse
+
+
+class OnPipeWire(Detect, unittest.TestCase):
+    SERVER = PrivatePipeWire
 
 
 if __name__ == "__main__":
