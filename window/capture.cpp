@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "jpeg_writer.h"
-#include "window_image.h"
 
 namespace tevoli::window {
 
@@ -29,10 +27,14 @@ std::optional<std::string> captureToFile(WindowSystem& system, std::uint32_t id,
     if (!window) return notFound(id);
     const Outcome<Image> captured = system.captureImage(*window);
     if (!captured.value) return platformFailure("capture: ", captured.error);
-    const Encoded encoded = encodeAtSize(*captured.value, scaledSize(window->width), scaledSize(window->height));
-    if (encoded.status != Encoded::Status::ok) return std::string("jpeg encode failed");
-    if (auto error = writeFileBytes(dest, encoded.jpeg)) return "write: " + *error;
-    return std::nullopt;
+    const auto written = system.writeJpeg(*captured.value, scaledSize(window->width), scaledSize(window->height), dest);
+    switch (written.status) {
+        case ImageFiles::Status::ok: return std::nullopt;
+        case ImageFiles::Status::writeFailed: return "write: " + written.error;
+        case ImageFiles::Status::renderFailed:
+        case ImageFiles::Status::encodeFailed: break;
+    }
+    return std::string("jpeg encode failed");
 }
 
 }  // namespace tevoli::window

@@ -2,13 +2,11 @@
 
 #include <thread>
 
-#include "jpeg_writer.h"
-#include "window_image.h"
 
 namespace tevoli::window {
 
-FrameStore::FrameStore(int width, int height, std::chrono::milliseconds frameWait)
-    : width_(width), height_(height), frameWait_(frameWait) {}
+FrameStore::FrameStore(ImageFiles& files, int width, int height, std::chrono::milliseconds frameWait)
+    : files_(files), width_(width), height_(height), frameWait_(frameWait) {}
 
 void FrameStore::offer(Image frame) {
     auto shared = std::make_shared<const Image>(std::move(frame));
@@ -34,11 +32,12 @@ std::optional<std::string> FrameStore::snapshot(const std::string& path) {
         if (stopped) return "stopped";
         if (frame) {
             // Rendering and encoding happen outside the lock, so frames keep arriving.
-            const Encoded encoded = encodeAtSize(*frame, width_, height_);
-            if (encoded.status == Encoded::Status::renderFailed) return "cgimage failed";
-            if (encoded.status == Encoded::Status::encodeFailed) return "jpeg encode failed";
-            if (writeFileBytes(path, encoded.jpeg)) return "write failed";
-            return std::nullopt;
+            switch (files_.writeJpeg(*frame, width_, height_, path).status) {
+                case ImageFiles::Status::ok: return std::nullopt;
+                case ImageFiles::Status::renderFailed: return "cgimage failed";
+                case ImageFiles::Status::encodeFailed: return "jpeg encode failed";
+                case ImageFiles::Status::writeFailed: return "write failed";
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

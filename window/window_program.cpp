@@ -105,7 +105,7 @@ struct ReadyFlag {
         if (!window) endWithFailure(notFound(id));
         auto stream = system.startStream(*window);
         if (!stream.value) endWithFailure(platformFailure("start: ", stream.error));
-        FrameStore store(scaledSize(window->width), scaledSize(window->height));
+        FrameStore store(system, scaledSize(window->width), scaledSize(window->height));
         std::thread([&stream, &store] { runCapture(**stream.value, store); }).detach();
         {
             std::lock_guard<std::mutex> hold(start.lock);

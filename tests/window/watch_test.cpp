@@ -1,17 +1,14 @@
 #include "watch.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <deque>
-#include <filesystem>
 #include <thread>
 
 namespace tevoli::window {
 namespace {
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 Image solid(int width, int height) { return Image::of(width, height, std::vector<std::uint8_t>(width * height * 4)); }
 
@@ -29,41 +26,57 @@ public:
     }
 };
 
-class Watch : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "tevoli-watch-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern + "/";
+// Records what it was asked to write and answers with `status`.
+struct FakeFiles final : ImageFiles {
+    Status status = Status::ok;
+    std::vector<std::string> written;  // "<path> <width>x<height> from <image width>x<image height>"
+    Written writeJpeg(const Image& image, int width, int height, const std::string& path) override {
+        written.push_back(path + " " + std::to_string(width) + "x" + std::to_string(height) + " from " +
+                          std::to_string(image.width) + "x" + std::to_string(image.height));
+        return {status, "EIO"};
     }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string dir;
 };
 
-TEST_F(Watch, SnapshotWaitsForAFrameThenGivesUp) {
-    EXPECT_EQ(FrameStore(8, 6, 100ms).snapshot(dir + "a.jpg"), "no frame");
-    FrameStore store(8, 6, 60s);  // returns as soon as the frame is there
+TEST(Watch, SnapshotWaitsForAFrameThenGivesUp) {
+    FakeFiles files;
+    EXPECT_EQ(FrameStore(files, 8, 6, 100ms).snapshot("a.jpg"), "no frame");
+    FrameStore store(files, 8, 6, 60s);  // returns as soon as the frame is there
     std::thread late([&] {
         std::this_thread::sleep_for(50ms);
         store.offer(solid(4, 3));
     });
-    EXPECT_EQ(store.snapshot(dir + "a.jpg"), std::nullopt);
+    EXPECT_EQ(store.snapshot("a.jpg"), std::nullopt);
     late.join();
-    EXPECT_TRUE(fs::exists(dir + "a.jpg"));
-    store.offer(Image{});
-    EXPECT_EQ(store.snapshot(dir + "b.jpg"), "cgimage failed");
+    EXPECT_EQ(files.written, std::vector<std::string>{"a.jpg 8x6 from 4x3"});
+}
+
+TEST(Watch, EachWriteFailureHasItsReply) {
+    const std::pair<ImageFiles::Status, const char*> cases[] = {
+        {ImageFiles::Status::renderFailed, "cgimage failed"},
+        {ImageFiles::Status::encodeFailed, "jpeg encode failed"},
+        {ImageFiles::Status::writeFailed, "write failed"},
+    };
+    for (const auto& [status, reply] : cases) {
+        FakeFiles files;
+        files.status = status;
+        FrameStore store(files, 8, 6, 100ms);
+        store.offer(solid(4, 3));
+        EXPECT_EQ(store.snapshot("a.jpg"), reply);
+    }
 }
 
 // A window that is away for a while (no frame) keeps the stream going; once it is
 // gone, shots answer "stopped" even though a frame is held.
-TEST_F(Watch, CaptureFeedsTheStoreUntilTheStreamStops) {
-    FrameStore store(8, 6, 100ms);
+TEST(Watch, CaptureFeedsTheStoreUntilTheStreamStops) {
+    FakeFiles files;
+    FrameStore store(files, 8, 6, 100ms);
     FakeStream stream;
     stream.grabs.push_back({WindowStream::Status::frame, solid(4, 3)});
     stream.grabs.push_back({WindowStream::Status::noFrame, {}});
     runCapture(stream, store, 1ms);
     EXPECT_EQ(stream.calls, 3);
-    EXPECT_EQ(store.snapshot(dir + "a.jpg"), "stopped");
+    EXPECT_EQ(store.snapshot("a.jpg"), "stopped");
+    EXPECT_TRUE(files.written.empty());
 }
 
 }  // namespace

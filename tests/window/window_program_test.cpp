@@ -32,6 +32,7 @@ public:
     Outcome<std::unique_ptr<WindowStream>> startStream(const ShareableWindow&) override {
         return {std::nullopt, streamError};
     }
+    Written writeJpeg(const Image&, int, int, const std::string&) override { return {Status::writeFailed, "EROFS"}; }
 };
 
 // Runs the program in a forked child (EXPECT_EXIT) with standard output in a file.
@@ -74,6 +75,7 @@ TEST_F(WindowProgram, DisplayFailuresEndWithStatus1AndNothingOnStdout) {
     const std::vector<Case> cases{
         {found, {std::nullopt, "BadMatch"}, Mode::capture, "capture: BadMatch"},
         {{std::nullopt, ""}, {}, Mode::capture, "shareable content: unknown"},
+        {found, {Image::of(1, 1, {0, 0, 0, 0}), ""}, Mode::capture, "write: EROFS"},
         {found, {}, Mode::watch, "start: BadAccess"},
     };
     system.streamError = "BadAccess";

@@ -1,4 +1,4 @@
-#include "window_image.h"
+#include "linux_window_image.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +55,7 @@ TEST(Scaled, NearestNeighbourAndImagesShorterThanTheyClaim) {
     Image short_ = Image::of(2, 2, std::vector<std::uint8_t>(16));
     short_.size = 15;
     EXPECT_FALSE(scaled(short_, 4, 4));
-    EXPECT_EQ(encodeAtSize(short_, 4, 4).status, Encoded::Status::renderFailed);
+    EXPECT_EQ(encodeAtSize(short_, 4, 4).status, ImageFiles::Status::renderFailed);
 }
 
 TEST(EncodeAtSize, DoubledImageMatchesTheEnlargedOne) {
@@ -63,7 +63,7 @@ TEST(EncodeAtSize, DoubledImageMatchesTheEnlargedOne) {
     for (const auto& [width, height] : {std::pair{64, 48}, std::pair{5, 3}}) {
         const Image source = pattern(width, height);
         const Encoded encoded = encodeAtSize(source, width * 2, height * 2);
-        ASSERT_EQ(encoded.status, Encoded::Status::ok);
+        ASSERT_EQ(encoded.status, ImageFiles::Status::ok);
         const auto decoded = decodeJpeg(encoded.jpeg);
         ASSERT_EQ(decoded.width, width * 2);
         ASSERT_EQ(decoded.height, height * 2);

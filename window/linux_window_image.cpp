@@ -1,9 +1,13 @@
-#include "window_image.h"
+// Captured windows as JPEG files: doubled without building the enlarged picture,
+// any other size by nearest neighbour.
+#include "linux_window_image.h"
 
 #include <cstring>
 
+#include "file_writer.h"
 #include "jpeg_doubled.h"
 #include "jpeg_writer.h"
+#include "linux_window_system.h"
 
 namespace tevoli::window {
 namespace {
@@ -42,17 +46,24 @@ std::optional<Image> scaled(const Image& image, int width, int height) {
 }
 
 Encoded encodeAtSize(const Image& image, int width, int height) {
-    if (!holdsItsPixels(image) || width <= 0 || height <= 0) return {Encoded::Status::renderFailed, {}};
+    if (!holdsItsPixels(image) || width <= 0 || height <= 0) return {ImageFiles::Status::renderFailed, {}};
     std::optional<std::vector<std::uint8_t>> jpeg;
-    if (width == image.width * kScale && height == image.height * kScale) {
+    if (width == 2 * image.width && height == 2 * image.height) {
         jpeg = encodeJpegDoubled(view(image));
     } else {
         const std::optional<Image> resized = scaled(image, width, height);
-        if (!resized) return {Encoded::Status::renderFailed, {}};
+        if (!resized) return {ImageFiles::Status::renderFailed, {}};
         jpeg = encodeJpeg(view(*resized));
     }
-    if (!jpeg) return {Encoded::Status::encodeFailed, {}};
-    return {Encoded::Status::ok, std::move(*jpeg)};
+    if (!jpeg) return {ImageFiles::Status::encodeFailed, {}};
+    return {ImageFiles::Status::ok, std::move(*jpeg)};
+}
+
+ImageFiles::Written LinuxWindowSystem::writeJpeg(const Image& image, int width, int height, const std::string& path) {
+    Encoded encoded = encodeAtSize(image, width, height);
+    if (encoded.status != Status::ok) return {encoded.status, {}};
+    if (auto error = writeFileBytes(path, encoded.jpeg)) return {Status::writeFailed, *error};
+    return {};
 }
 
 }  // namespace tevoli::window

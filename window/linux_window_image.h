@@ -7,15 +7,11 @@
 
 namespace tevoli::window {
 
-// Captured windows are delivered at twice their size.
-constexpr int kScale = 2;
-
 // `image` resized to width x height by nearest neighbour; nothing when either is empty.
 std::optional<Image> scaled(const Image& image, int width, int height);
 
 struct Encoded {
-    enum class Status { ok, renderFailed, encodeFailed };
-    Status status = Status::ok;
+    ImageFiles::Status status = ImageFiles::Status::ok;
     std::vector<std::uint8_t> jpeg;
 };
 
