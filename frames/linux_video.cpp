@@ -83,9 +83,8 @@ public:
     std::optional<PixelView> frameNear(double seconds) override {
         const double earliest = seconds - kFrameTolerance;
         const double latest = seconds + kFrameTolerance;
-        if (hasHeld_ && !(heldTime_ >= earliest)) hasHeld_ = false;
+        if (hasHeld_ && !(heldTime_ >= earliest)) dropHeld();
         if (hasHeld_) return heldTime_ <= latest ? heldPicture() : std::nullopt;
-        if (running_ && ended_) return std::nullopt;
         const int key = keyframeInWindow(seconds, earliest, latest);
         // A run that has read that keyframe already gets there by going on.
         if (key >= 0 && (!running_ || key > runKeyframe_) && decodeAlone(key, earliest, latest)) return heldPicture();
@@ -153,18 +152,23 @@ private:
     }
 
     void hold(double time) {
-        av_frame_unref(held_.get());
+        dropHeld();
         av_frame_move_ref(held_.get(), decoded_.get());
         hasHeld_ = true;
         heldTime_ = time;
         heldConverted_ = false;
     }
 
+    void dropHeld() {
+        av_frame_unref(held_.get());
+        hasHeld_ = false;
+    }
+
     std::optional<PixelView> heldPicture() {
         if (!heldConverted_) {
             const AVRational aspect = av_guess_sample_aspect_ratio(reader_->format(), reader_->stream(), held_.get());
             if (!picture_.convert(*held_, aspect)) {
-                hasHeld_ = false;
+                dropHeld();
                 return std::nullopt;
             }
             heldConverted_ = true;
@@ -201,7 +205,6 @@ private:
         avcodec_flush_buffers(decoder_.get());
         lastShown_ = kUnknown;
         running_ = true;
-        ended_ = false;
         packetInHand_ = true;
         runKeyframe_ = key;
         return true;
@@ -232,10 +235,8 @@ private:
                 hold(time);
                 return time <= latest ? heldPicture() : std::nullopt;
             }
-            if (received != AVERROR(EAGAIN)) {
-                ended_ = true;
-                return std::nullopt;
-            }
+            // The end of the video: the decoder has given up its last frame.
+            if (received != AVERROR(EAGAIN)) return std::nullopt;
             if (!packetInHand_ && !reader_->read(packet_.get())) {
                 // End of file or unreadable data: the decoder gives up what it holds.
                 avcodec_send_packet(decoder_.get(), nullptr);
@@ -272,7 +273,6 @@ private:
     // A run feeds the decoder every packet from one keyframe on; the reader starts
     // at the beginning of the file, which is a run from its first keyframe.
     bool running_ = true;
-    bool ended_ = false;         // the decoder has given up its last frame
     bool packetInHand_ = false;  // packet_ holds the run's next packet
     int runKeyframe_ = -1;       // the last listed keyframe the run has read
     double lastShown_ = kUnknown;
