@@ -22,5 +22,5 @@ def measure(commands, runs=3):
     for _ in range(runs):
         for name, cmd in commands.items():
             results[name].append(run_once(cmd))
-    return {name: (statistics.median(w for w, _, _ in r), statistics.median(c for _, c, _ in r), max(m for _, _, m in r))
-            for name, r in results.items()}
+    return {name: (statistics.median(w for w, _, _ in r), statistics.median(c for _, c, _ in r),
+                   max(m for _, _, m in r)) for name, r in results.items()}

@@ -81,7 +81,8 @@ bool Demuxer::readKeyframeAt(int64_t indexTime, int64_t spacing, AVPacket* packe
         if (av_seek_frame(format_.get(), stream_->index, aim, AVSEEK_FLAG_BACKWARD) < 0) return false;
         bool passed = false;
         while (!passed && read(packet)) {
-            if ((packet->flags & AV_PKT_FLAG_KEY) && (packet->dts == indexTime || packet->pts == indexTime)) return true;
+            const bool key = packet->flags & AV_PKT_FLAG_KEY;
+            if (key && (packet->dts == indexTime || packet->pts == indexTime)) return true;
             const int64_t order = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
             passed = order != AV_NOPTS_VALUE && order > indexTime;
             av_packet_unref(packet);

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-
 namespace tevoli::window {
 
 std::string platformFailure(std::string_view prefix, const std::string& error) {
@@ -18,7 +17,7 @@ const ShareableWindow* findWindow(const std::vector<ShareableWindow>& content, s
     return nullptr;
 }
 
-int scaledSize(double points) { return static_cast<int>(std::trunc(points)) * kScale; }
+int scaledSize(double points) { return static_cast<int>(std::trunc(points)) * 2; }
 
 std::optional<std::string> captureToFile(WindowSystem& system, std::uint32_t id, const std::string& dest) {
     const auto content = system.shareableContent();

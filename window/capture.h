@@ -14,9 +14,6 @@ std::string platformFailure(std::string_view prefix, const std::string& error);
 std::string notFound(std::uint32_t id);
 const ShareableWindow* findWindow(const std::vector<ShareableWindow>& content, std::uint32_t id);
 
-// Captured windows are delivered at twice their size.
-constexpr int kScale = 2;
-
 // The size a window's frames are delivered at: its size in whole points, doubled.
 int scaledSize(double points);
 

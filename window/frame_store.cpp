@@ -2,7 +2,6 @@
 
 #include <thread>
 
-
 namespace tevoli::window {
 
 FrameStore::FrameStore(ImageFiles& files, int width, int height, std::chrono::milliseconds frameWait)
