@@ -53,6 +53,7 @@ double secondsPerFrame(AVFormatContext& format, AVStream& stream) {
 struct Keyframe {
     int64_t indexTime;
     std::optional<double> shown;  // NaN when it cannot be found
+    bool aloneFailed = false;     // decoded on its own, it gave no frame for its window
 };
 
 class FfmpegVideo final : public Video {
@@ -65,7 +66,7 @@ public:
           picture_(quarterTurns(*reader_->stream())),
           frameStep_(secondsPerFrame(*reader_->format(), *reader_->stream())) {
         if (scout_)
-            for (int64_t time : scout_->listedKeyframes()) keyframes_.push_back({time, std::nullopt});
+            for (int64_t time : scout_->listedKeyframes()) keyframes_.push_back({time, std::nullopt, false});
     }
 
     bool usable() const { return packet_ && scoutPacket_ && decoded_ && held_; }
@@ -87,7 +88,8 @@ public:
         if (hasHeld_) return heldTime_ <= latest ? heldPicture() : std::nullopt;
         const int key = keyframeInWindow(seconds, earliest, latest);
         // A run that has read that keyframe already gets there by going on.
-        if (key >= 0 && (!running_ || key > runKeyframe_) && decodeAlone(key, earliest, latest)) return heldPicture();
+        const bool alone = key >= 0 && !keyframes_[key].aloneFailed && (!running_ || key > runKeyframe_);
+        if (alone && decodeAlone(key, earliest, latest)) return heldPicture();
         const int start = lastKeyframeShownBy(earliest);
         if ((!running_ || start > runKeyframe_) && !startRun(start)) return std::nullopt;
         return decodeForward(earliest, latest);
@@ -118,8 +120,10 @@ private:
         if (!keyframe.shown) {
             keyframe.shown = kUnknown;
             AVPacket* packet = scoutPacket_.get();
+            // A packet without a display time (B-frames in AVI) is shown later
+            // than it is decoded, by how much only decoding tells.
             if (scout_->readKeyframeAt(keyframe.indexTime, spacingAfter(key), packet)) {
-                keyframe.shown = timeline_.seconds(packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts);
+                keyframe.shown = timeline_.seconds(packet->pts);
                 av_packet_unref(packet);
             }
         }
@@ -180,7 +184,11 @@ private:
     // comes out without the frames that follow it. Ends any run.
     bool decodeAlone(int key, double earliest, double latest) {
         running_ = false;
+        keyframes_[key].aloneFailed = true;
         if (!reader_->readKeyframeAt(keyframes_[key].indexTime, spacingAfter(key), packet_.get())) return false;
+        // A drained frame may carry no time of its own; the one picture of one
+        // packet has the packet's.
+        const double packetTime = timeline_.seconds(packet_->pts);
         avcodec_flush_buffers(decoder_.get());
         lastShown_ = kUnknown;
         decoder_->skip_frame = AVDISCARD_DEFAULT;
@@ -188,11 +196,13 @@ private:
         av_packet_unref(packet_.get());
         avcodec_send_packet(decoder_.get(), nullptr);
         while (avcodec_receive_frame(decoder_.get(), decoded_.get()) == 0) {
-            const double time = frameTime(*decoded_);
+            double time = frameTime(*decoded_);
+            if (std::isnan(time)) time = packetTime;
             if (!hasHeld_ && time >= earliest && time <= latest) hold(time);
             av_frame_unref(decoded_.get());
         }
         avcodec_flush_buffers(decoder_.get());
+        keyframes_[key].aloneFailed = !hasHeld_;
         return hasHeld_;
     }
 
