@@ -4,8 +4,8 @@
 
 namespace tevoli::window {
 
-FrameStore::FrameStore(ImageFiles& files, int width, int height, std::chrono::milliseconds frameWait)
-    : files_(files), width_(width), height_(height), frameWait_(frameWait) {}
+FrameStore::FrameStore(std::shared_ptr<ImageFiles> files, int width, int height, std::chrono::milliseconds frameWait)
+    : files_(std::move(files)), width_(width), height_(height), frameWait_(frameWait) {}
 
 void FrameStore::offer(Image frame) {
     auto shared = std::make_shared<const Image>(std::move(frame));
@@ -31,11 +31,11 @@ std::optional<std::string> FrameStore::snapshot(const std::string& path) {
         if (stopped) return "stopped";
         if (frame) {
             // Rendering and encoding happen outside the lock, so frames keep arriving.
-            switch (files_.writeJpeg(*frame, width_, height_, path).status) {
-                case ImageFiles::Status::ok: return std::nullopt;
-                case ImageFiles::Status::renderFailed: return "cgimage failed";
-                case ImageFiles::Status::encodeFailed: return "jpeg encode failed";
-                case ImageFiles::Status::writeFailed: return "write failed";
+            switch (files_->writeJpeg(*frame, width_, height_, path).failed) {
+                case ImageFiles::Failed::nothing: return std::nullopt;
+                case ImageFiles::Failed::render: return "cgimage failed";
+                case ImageFiles::Failed::encode: return "jpeg encode failed";
+                case ImageFiles::Failed::write: return "write failed";
             }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

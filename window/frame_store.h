@@ -12,8 +12,9 @@ namespace tevoli::window {
 // Holds the latest complete frame of a watched window; snapshots render it on demand.
 class FrameStore {
 public:
-    // Snapshots come out at width x height, fixed when the stream starts, written through `files`.
-    FrameStore(ImageFiles& files, int width, int height, std::chrono::milliseconds frameWait = std::chrono::seconds(2));
+    // Snapshots come out at width x height, fixed when the stream starts, written
+    // through `files`; a snapshot waits up to `frameWait` for a first frame.
+    FrameStore(std::shared_ptr<ImageFiles> files, int width, int height, std::chrono::milliseconds frameWait);
 
     void offer(Image frame);
     void markStopped();
@@ -25,7 +26,7 @@ private:
     std::mutex lock_;
     std::shared_ptr<const Image> latest_;
     bool stopped_ = false;
-    ImageFiles& files_;
+    const std::shared_ptr<ImageFiles> files_;
     const int width_;
     const int height_;
     const std::chrono::milliseconds frameWait_;

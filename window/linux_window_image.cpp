@@ -3,6 +3,7 @@
 #include "linux_window_image.h"
 
 #include <cstring>
+#include <optional>
 
 #include "file_writer.h"
 #include "jpeg_doubled.h"
@@ -21,8 +22,7 @@ bool holdsItsPixels(const Image& image) {
            image.size >= static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height);
 }
 
-}  // namespace
-
+// `image` resized to width x height by nearest neighbour; nothing when either is empty.
 std::optional<Image> scaled(const Image& image, int width, int height) {
     if (!holdsItsPixels(image) || width <= 0 || height <= 0) return std::nullopt;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height));
@@ -45,24 +45,27 @@ std::optional<Image> scaled(const Image& image, int width, int height) {
     return Image::of(width, height, std::move(out));
 }
 
+}  // namespace
+
 Encoded encodeAtSize(const Image& image, int width, int height) {
-    if (!holdsItsPixels(image) || width <= 0 || height <= 0) return {ImageFiles::Status::renderFailed, {}};
+    if (!holdsItsPixels(image) || width <= 0 || height <= 0) return {Encoded::Status::renderFailed, {}};
     std::optional<std::vector<std::uint8_t>> jpeg;
     if (width == 2 * image.width && height == 2 * image.height) {
         jpeg = encodeJpegDoubled(view(image));
     } else {
         const std::optional<Image> resized = scaled(image, width, height);
-        if (!resized) return {ImageFiles::Status::renderFailed, {}};
+        if (!resized) return {Encoded::Status::renderFailed, {}};
         jpeg = encodeJpeg(view(*resized));
     }
-    if (!jpeg) return {ImageFiles::Status::encodeFailed, {}};
-    return {ImageFiles::Status::ok, std::move(*jpeg)};
+    if (!jpeg) return {Encoded::Status::encodeFailed, {}};
+    return {Encoded::Status::ok, std::move(*jpeg)};
 }
 
 ImageFiles::Written LinuxWindowSystem::writeJpeg(const Image& image, int width, int height, const std::string& path) {
-    Encoded encoded = encodeAtSize(image, width, height);
-    if (encoded.status != Status::ok) return {encoded.status, {}};
-    if (auto error = writeFileBytes(path, encoded.jpeg)) return {Status::writeFailed, *error};
+    const Encoded encoded = encodeAtSize(image, width, height);
+    if (encoded.status == Encoded::Status::renderFailed) return {Failed::render, {}};
+    if (encoded.status == Encoded::Status::encodeFailed) return {Failed::encode, {}};
+    if (auto error = writeFileBytes(path, encoded.jpeg)) return {Failed::write, *error};
     return {};
 }
 

@@ -1,17 +1,14 @@
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "window_system.h"
 
 namespace tevoli::window {
 
-// `image` resized to width x height by nearest neighbour; nothing when either is empty.
-std::optional<Image> scaled(const Image& image, int width, int height);
-
 struct Encoded {
-    ImageFiles::Status status = ImageFiles::Status::ok;
+    enum class Status { ok, renderFailed, encodeFailed };
+    Status status = Status::ok;
     std::vector<std::uint8_t> jpeg;
 };
 

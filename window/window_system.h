@@ -74,10 +74,11 @@ public:
 // Where captured images go: JPEG files at the host's paths.
 class ImageFiles {
 public:
-    enum class Status { ok, renderFailed, encodeFailed, writeFailed };
+    // The step that failed: rendering the picture at its size, encoding it, writing it.
+    enum class Failed { nothing, render, encode, write };
     struct Written {
-        Status status = Status::ok;
-        std::string error;  // the system's text, with Status::writeFailed
+        Failed failed = Failed::nothing;
+        std::string error;  // the system's text, when writing failed
     };
     virtual ~ImageFiles() = default;
     // Writes `image` brought to width x height as a JPEG at `path`, replacing any file there.

@@ -35,15 +35,12 @@ class AsrServer:
         self.proc.stdin.write(line.encode())
         self.proc.stdin.flush()
 
-    def read_reply(self):
+    def request(self, **fields):
+        self.send_line(json.dumps(fields) + "\n")
         line = self.proc.stdout.readline()
         if not line:
             raise EOFError("the server closed its output")
-        return line
-
-    def request(self, **fields):
-        self.send_line(json.dumps(fields) + "\n")
-        return json.loads(self.read_reply())
+        return json.loads(line)
 
     def feed_samples(self, samples, stream=None, start_ms=0, gap_ms=0):
         """Feeds 1 s chunks with their offsets, `gap_ms` of unfed time between chunks.

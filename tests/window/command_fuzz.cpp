@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (written) {
         struct NoFiles final : ImageFiles {
             Written writeJpeg(const Image&, int, int, const std::string&) override { __builtin_trap(); }
-        } files;
-        FrameStore store(files, 2, 2);
+        };
+        FrameStore store(std::make_shared<NoFiles>(), 2, 2, std::chrono::seconds(1));
         store.markStopped();
         int replies = 0;
         serveCommands(fds[0], store, [&](std::string_view line) {

@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "window_capture.h"
 
 #include <cmath>
 
@@ -27,11 +27,11 @@ std::optional<std::string> captureToFile(WindowSystem& system, std::uint32_t id,
     const Outcome<Image> captured = system.captureImage(*window);
     if (!captured.value) return platformFailure("capture: ", captured.error);
     const auto written = system.writeJpeg(*captured.value, scaledSize(window->width), scaledSize(window->height), dest);
-    switch (written.status) {
-        case ImageFiles::Status::ok: return std::nullopt;
-        case ImageFiles::Status::writeFailed: return "write: " + written.error;
-        case ImageFiles::Status::renderFailed:
-        case ImageFiles::Status::encodeFailed: break;
+    switch (written.failed) {
+        case ImageFiles::Failed::nothing: return std::nullopt;
+        case ImageFiles::Failed::write: return "write: " + written.error;
+        case ImageFiles::Failed::render:
+        case ImageFiles::Failed::encode: break;
     }
     return std::string("jpeg encode failed");
 }
