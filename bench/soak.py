@@ -34,10 +34,11 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [os.path.join(ROOT, "tests", name) for name in ("harness", "asr", "window")]
+sys.path[:0] = [os.path.join(ROOT, "tests", name) for name in ("harness", "asr", "window", "frames")]
 
 import tevoli_harness  # noqa: E402
 from asr_client import AsrServer, read_wav_16k_mono  # noqa: E402
+from frames_media import CODE_SIZE, coded_video, shown_times  # noqa: E402
 from media import synthesize_speech  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
@@ -645,53 +646,30 @@ def soak_window(shots, every, goals, long_checks):
 
 # ---------------------------------------------------------------- frames extract
 
-FRAME_SIZE, BITS, VIDEO_FPS, KEYFRAME_S, INTERVAL_S = (160, 90), 16, 2, 10, 15
-
-
-def numbered_video(path, seconds):
-    """A low-resolution H.264 video whose every frame shows its own number as 16 black
-    and white bars, so an extracted JPEG tells which frame it is."""
-    width, height = FRAME_SIZE
-    ffmpeg = subprocess.Popen(
-        ["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "gray", "-s", f"{width}x{height}",
-         "-r", str(VIDEO_FPS), "-i", "-", "-c:v", "libx264", "-preset", "veryfast", "-g", str(KEYFRAME_S * VIDEO_FPS),
-         "-pix_fmt", "yuv420p", "-threads", "1", path], stdin=subprocess.PIPE)
-    for n in range(int(seconds * VIDEO_FPS)):
-        row = b"".join((b"\xeb" if n >> (BITS - 1 - b) & 1 else b"\x10") * (width // BITS) for b in range(BITS))
-        ffmpeg.stdin.write(row * height)
-    ffmpeg.stdin.close()
-    if ffmpeg.wait() != 0:
-        raise RuntimeError("ffmpeg could not make the video")
-
-
-def frame_numbers(paths):
-    """The number each extracted frame shows, read across its middle row."""
-    width, height = FRAME_SIZE
-    gray = subprocess.run(["convert", *paths, "-crop", f"{width}x1+0+{height // 2}", "+repage", "-depth", "8",
-                           "gray:-"], check=True, capture_output=True).stdout
-    bar = width // BITS
-    return [sum(1 << (BITS - 1 - b) for b in range(BITS) if gray[i + b * bar + bar // 2] > 128)
-            for i in range(0, len(gray), width)]
+VIDEO_FPS, KEYFRAME_S, INTERVAL_S = 2, 10, 15
+CODE_WRAP_S = (1 << 20) / 100  # the frames' time code: centiseconds in 20 bits, so 2 h 54 min and again
 
 
 def soak_frames(hours, goals, long_checks):
-    row = table(f"tevoli-frames extract, interval {INTERVAL_S} s, {FRAME_SIZE[0]}x{FRAME_SIZE[1]} H.264 at "
-                f"{VIDEO_FPS} fps with a keyframe every {KEYFRAME_S} s",
+    row = table(f"tevoli-frames extract, interval {INTERVAL_S} s, {CODE_SIZE} H.264 at {VIDEO_FPS} fps with a "
+                f"keyframe every {KEYFRAME_S} s, each frame showing its time",
                 [("video", 7), ("frames", 6), ("wall s", 7), ("CPU s", 6), ("peak MB", 7), ("lost", 4),
                  ("far", 4)])
     runs = []
     with tempfile.TemporaryDirectory(prefix="tevoli-soak-frames-") as tmp:
         for seconds in (600, round(hours * 3600)):
             video, outdir = os.path.join(tmp, f"{seconds}.mp4"), os.path.join(tmp, str(seconds))
-            numbered_video(video, seconds)
+            coded_video(video, VIDEO_FPS, seconds, "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p",
+                        "-g", str(KEYFRAME_S * VIDEO_FPS))
             run = run_measured([tevoli_harness.binary("tevoli-frames"), "extract", video, outdir, str(INTERVAL_S)])
             os.remove(video)
             names = {f"frame-{t * 1000}.jpg" for t in range(0, seconds, INTERVAL_S)[:720]}
-            present = sorted(names & set(os.listdir(outdir)))
-            far = [name for name, n in zip(present, frame_numbers([os.path.join(outdir, p) for p in present]))
-                   if abs(n / VIDEO_FPS - int(name[6:-4]) / 1000) > 1.0]
+            shown = shown_times(outdir)
+            present = names & shown.keys()
+            far = [name for name in present if shown[name] is None or abs(
+                (shown[name] - int(name[6:-4]) / 1000 + CODE_WRAP_S / 2) % CODE_WRAP_S - CODE_WRAP_S / 2) > 1]
             run.update(seconds=seconds, expected=len(names), lost=len(names) - len(present), far=far,
-                       extra=len(os.listdir(outdir)) - len(present))
+                       extra=len(shown) - len(present))
             runs.append(run)
             row(f"{seconds / 3600:g} h" if seconds >= 3600 else f"{seconds // 60} min", len(present),
                 f"{run['wall']:.2f}", f"{run['cpu']:.2f}", f"{run['peak']:.1f}", run["lost"], len(far))
