@@ -11,19 +11,19 @@ _COLUMNS, _ROWS, _TIME_BITS, _CHECK_BITS = 8, 4, 20, 12
 CODE_SIZE = "128x64"
 TIME_CODE = ("format=gray,geq=lum='st(0,round(T*100));st(1,X+8*Y);"
              "255*if(lt(ld(1),20),mod(floor(ld(0)/pow(2,ld(1))),2),"
-             "mod(floor(mod(37*ld(0)+11,4096)/pow(2,ld(1)-20)),2))',"
-             "scale=128:64:flags=neighbor")
+             "mod(floor(mod(37*ld(0)+11,4096)/pow(2,ld(1)-20)),2))'")
 
 
 def ffmpeg(*args):
     subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", *args], check=True)
 
 
-def coded_video(path, rate, seconds, *encoding, shown="", inputs=()):
-    """A video at `rate` frames a second whose frames show their time. `shown`
-    filters the frames before they are coded (a select, a shift); `inputs` come
-    first, such as an audio track."""
-    chain = (shown + "," if shown else "") + TIME_CODE
+def coded_video(path, rate, seconds, *encoding, shown="", inputs=(), size=CODE_SIZE, pixel_aspect="1"):
+    """A video at `rate` frames a second, of `size` and `pixel_aspect`, whose frames
+    show their time. `shown` filters the frames before they are coded (a select, a
+    shift); `inputs` come first, such as an audio track."""
+    chain = ((shown + "," if shown else "") + TIME_CODE +
+             ",scale=%s:flags=neighbor,setsar=%s" % (size.replace("x", ":"), pixel_aspect))
     ffmpeg(*inputs, "-f", "lavfi", "-i", f"color=black:s={_COLUMNS}x{_ROWS}:r={rate}:d={seconds}", "-vf", chain,
            "-fps_mode", "vfr", *encoding, path)
 
@@ -84,21 +84,6 @@ def zero_media_data(path):
                 return
             offset += size
     raise ValueError(f"no media data in {path}")
-
-
-def read_image(path):
-    """(width, height, rgb bytes) of an image file."""
-    data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True).stdout
-    fields = data.split(maxsplit=4)
-    assert fields[0] == b"P6", fields[0]
-    width, height = int(fields[1]), int(fields[2])
-    return width, height, fields[4][-width * height * 3:]
-
-
-def pixel(image, x, y):
-    width, _, rgb = image
-    offset = (y * width + x) * 3
-    return tuple(rgb[offset:offset + 3])
 
 
 def text_image(path, lines, size="1280x720", pointsize=36, font="DejaVu-Sans"):

@@ -113,12 +113,15 @@ TEST(RunFrames, FailuresPrintNothing) {
         {{"tevoli-frames", "extract", "in.mp4", "out", "1"}, INFINITY, "could not read duration"},
         {{"tevoli-frames", "ocr", "a.png"}, 10, "text recognition unavailable: no model"},
         {{"tevoli-frames", "ocr"}, 10, "usage: tevoli-frames ocr <image> [<image>\u2026]"},
+        {{"tevoli-frames"}, 10, "usage: tevoli-frames extract|ocr \u2026"},
+        {{"tevoli-frames", "extract", "in.mp4", "out"}, 10, "usage: tevoli-frames extract <video> <outdir> <interval_secs>"},
+        {{"tevoli-frames", "EXTRACT", "in.mp4", "out", "1"}, 10, "unknown mode EXTRACT"},
     };
     for (const Case& c : cases) {
         FakeServices services;
         services.duration = c.duration;
         std::ostringstream out;
-        EXPECT_EQ(runFrames(c.args, services, out), c.message) << c.args[2];
+        EXPECT_EQ(runFrames(c.args, services, out), c.message) << c.message;
         EXPECT_EQ(out.str(), "");
     }
 }

@@ -16,62 +16,34 @@ PARAGRAPH = [
 ]
 
 
-def ocr(*paths):
-    return subprocess.run([binary("tevoli-frames"), "ocr", *paths], capture_output=True, timeout=240)
-
-
 class OcrTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory(prefix="tevoli-ocr-e2e-")
-        cls.addClassCleanup(cls.tmp.cleanup)
-        cls.dir = cls.tmp.name
-        cls.paragraph = os.path.join(cls.dir, "paragraph.png")
-        text_image(cls.paragraph, PARAGRAPH)
-        cls.two_lines = os.path.join(cls.dir, "two-lines.png")
-        text_image(cls.two_lines, ["Agenda for today", "Action items"], pointsize=48)
-
-    def lines(self, *paths):
-        result = ocr(*paths)
+    def test_text_in_reading_order_for_each_image_and_empty_text_for_what_cannot_be_read(self):
+        with tempfile.TemporaryDirectory(prefix="tevoli-ocr-e2e-") as work:
+            paragraph, two_lines, odd, cut, not_image, blank = (os.path.join(work, name) for name in (
+                "paragraph.png", "two-lines.png", 'a "quoted"\\back\tslash.png', "cut.png", "notes.png", "blank.png"))
+            text_image(paragraph, PARAGRAPH)
+            text_image(two_lines, ["Agenda for today", "Action items"], pointsize=48)
+            text_image(odd, ["Caf\u00e9 r\u00e9sum\u00e9"], pointsize=64)
+            with open(paragraph, "rb") as source, open(cut, "wb") as target:
+                target.write(source.read()[:2000])
+            with open(not_image, "w") as target:
+                target.write("just some text, not an image\n")
+            subprocess.run(["convert", "-size", "320x240", "xc:white", blank], check=True)
+            paths = [paragraph, os.path.join(work, "missing.png"), two_lines, two_lines, odd, cut, not_image, work, blank]
+            result = subprocess.run([binary("tevoli-frames"), "ocr", *paths], capture_output=True, timeout=240)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
-        self.assertTrue(result.stdout.endswith(b"\n"))
-        return result.stdout.decode().split("\n")[:-1]
-
-    def test_clean_text_in_reading_order_and_missing_files_in_between(self):
-        missing = os.path.join(self.dir, "missing.png")
-        lines = self.lines(self.paragraph, missing, self.two_lines, self.two_lines)
-        self.assertEqual(len(lines), 4)
+        lines = result.stdout.decode().split("\n")
+        self.assertEqual(lines.pop(), "")
         records = [json.loads(line) for line in lines]
-        self.assertEqual([list(r) for r in records], [["path", "text"]] * 4)
-        self.assertEqual([r["path"] for r in records], [self.paragraph, missing, self.two_lines, self.two_lines])
-        rate = character_error_rate(records[0]["text"], " ".join(PARAGRAPH))
-        self.assertLessEqual(rate, 0.02, records[0]["text"])
+        self.assertEqual([list(r) for r in records], [["path", "text"]] * len(paths))
+        self.assertEqual([r["path"] for r in records], paths)
+        self.assertLessEqual(character_error_rate(records[0]["text"], " ".join(PARAGRAPH)), 0.02, records[0]["text"])
         self.assertEqual(records[0]["text"].count("\n"), len(PARAGRAPH) - 1)
-        self.assertEqual(records[1]["text"], "")
         self.assertIn('"text":"Agenda for today\\nAction items"}', lines[2])
         self.assertEqual(lines[3], lines[2])
-
-    def test_paths_are_escaped_and_non_ascii_text_is_raw_utf8(self):
-        odd = os.path.join(self.dir, 'a "quoted"\\back\tslash.png')
-        text_image(odd, ["Caf\u00e9 r\u00e9sum\u00e9"], pointsize=64)
-        [line] = self.lines(odd)
-        self.assertTrue(line.startswith('{"path":' + json.dumps(odd, ensure_ascii=False) + ',"text":'), line)
-        self.assertTrue(line.endswith('"text":"Caf\u00e9 r\u00e9sum\u00e9"}'), line)  # raw, not \u-escaped
-
-    def test_unreadable_images_give_empty_text(self):
-        truncated, not_image, blank = (os.path.join(self.dir, name) for name in ("cut.png", "notes.png", "blank.png"))
-        with open(self.paragraph, "rb") as source, open(truncated, "wb") as target:
-            target.write(source.read()[:2000])
-        with open(not_image, "w") as target:
-            target.write("just some text, not an image\n")
-        subprocess.run(["convert", "-size", "320x240", "xc:white", blank], check=True)
-        lines = self.lines(truncated, not_image, self.dir, blank)
-        self.assertEqual([json.loads(line)["text"] for line in lines], [""] * 4)
-
-    def test_no_image_is_a_usage_error(self):
-        result = ocr()
-        self.assertEqual((result.returncode, result.stdout, result.stderr),
-                         (1, b"", "tevoli-frames: usage: tevoli-frames ocr <image> [<image>\u2026]\n".encode()))
+        # Paths are escaped, recognised text that is not ASCII comes out raw, not \u-escaped.
+        self.assertEqual(lines[4], '{"path":%s,"text":"Caf\u00e9 r\u00e9sum\u00e9"}' % json.dumps(odd, ensure_ascii=False))
+        self.assertEqual([r["text"] for r in records[5:] + records[1:2]], [""] * 5)
 
 
 if __name__ == "__main__":

@@ -35,3 +35,17 @@ def synthesize_speech(text, path, rate=16000):
         for leftover in (raw, text_file):
             if os.path.exists(leftover):
                 os.remove(leftover)
+
+
+def read_image(path):
+    """(width, height, rgb bytes) of an image file."""
+    data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True).stdout
+    fields = data.split(maxsplit=4)  # P6, width, height, depth, pixels
+    width, height = int(fields[1]), int(fields[2])
+    return width, height, fields[4][-width * height * 3:]
+
+
+def pixel(image, x, y):
+    """The colour at (x, y) of an image read by read_image."""
+    offset = (y * image[0] + x) * 3
+    return tuple(image[2][offset:offset + 3])

@@ -8,40 +8,30 @@ import select
 import subprocess
 import threading
 import time
-import wave
 
 import tevoli_harness
 
 
 class SystemAudioCapture:
-    def __init__(self, env, header_timeout=10, **popen):
+    def __init__(self, env, header_timeout=10, program=None):
         self.started = time.monotonic()
-        self.proc = subprocess.Popen([tevoli_harness.binary("tevoli-systemaudio")], env=env,
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, **popen)
+        self.proc = subprocess.Popen([program or tevoli_harness.binary("tevoli-systemaudio")], env=env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.fd = self.proc.stdout.fileno()
-        self.audio = bytearray()
-        self.first_audio = None  # monotonic time of the first audio byte
-        self.ended = False
-        self.lock = threading.Lock()
-        self.reading = threading.Event()
+        self.audio, self.first_audio, self.lock = bytearray(), None, threading.Lock()
+        self.reading, self.closing = threading.Event(), threading.Event()
         self.reading.set()
-        self.closing = threading.Event()
         self.header = self._read_header(header_timeout)
         self.header_time = time.monotonic()
-        self.rate, self.channels = 0, 0
-        if self.header.startswith(b"TEVOLI_AUDIO "):
-            _, rate, channels = self.header.split()
-            self.rate, self.channels = int(rate), int(channels)
+        fields = self.header.split()
+        self.rate, self.channels = (int(fields[1]), int(fields[2])) if fields[:1] == [b"TEVOLI_AUDIO"] else (0, 0)
         self.thread = threading.Thread(target=self._read_audio, daemon=True)
         self.thread.start()
 
     def _read_header(self, timeout):
-        line = b""
-        deadline = time.monotonic() + timeout
+        line, deadline = b"", time.monotonic() + timeout
         while not line.endswith(b"\n"):
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.fd], [], [], left)[0]:
+            if not select.select([self.fd], [], [], max(0, deadline - time.monotonic()))[0]:
                 raise TimeoutError("no header line")
             byte = os.read(self.fd, 1)  # one at a time: nothing of the audio is taken
             if not byte:
@@ -51,18 +41,13 @@ class SystemAudioCapture:
 
     def _read_audio(self):
         while not self.closing.is_set():
-            if not self.reading.is_set():
-                time.sleep(0.01)
-                continue
-            if not select.select([self.fd], [], [], 0.1)[0]:
+            if not self.reading.wait(0.1) or not select.select([self.fd], [], [], 0.1)[0]:
                 continue
             data = os.read(self.fd, 1 << 16)
+            if not data:
+                return
             with self.lock:
-                if not data:
-                    self.ended = True
-                    return
-                if self.first_audio is None:
-                    self.first_audio = time.monotonic()
+                self.first_audio = self.first_audio or time.monotonic()
                 self.audio += data
 
     def pause(self):
@@ -85,20 +70,18 @@ class SystemAudioCapture:
         """Waits for the first audio byte, then `seconds_after_first` of stream."""
         tevoli_harness.wait_until(lambda: self.first_audio is not None, timeout, what="first audio")
         want = int(seconds_after_first * self.rate) * self.channels * 4
-        tevoli_harness.wait_until(lambda: self.byte_count() >= want, timeout + seconds_after_first,
-                                  what="audio")
+        tevoli_harness.wait_until(lambda: self.byte_count() >= want, timeout + seconds_after_first, what="audio")
 
     def finish(self, sig=None, timeout=10):
-        """Stops the program (with `sig`, or waits for it to end); returns
-        (status, stderr text); the stream is read to its end."""
+        """Stops the program (with `sig`, or waits for it to end); returns (status,
+        stderr text) once the stream is read to its end."""
         if sig is not None:
             self.proc.send_signal(sig)
         status = self.proc.wait(timeout)
         self.resume()
         self.thread.join(timeout)
         err = self.proc.stderr.read().decode()
-        if not self.proc.stdout.closed:
-            self.proc.stdout.close()
+        self.proc.stdout.close()
         self.proc.stderr.close()
         return status, err
 
@@ -111,9 +94,7 @@ class SystemAudioCapture:
 
 def level_dbfs(samples):
     """RMS level of float samples in dB below full scale."""
-    if not samples:
-        return -math.inf
-    rms = math.sqrt(sum(s * s for s in samples) / len(samples))
+    rms = math.sqrt(sum(s * s for s in samples) / len(samples)) if samples else 0
     return 20 * math.log10(rms) if rms > 0 else -math.inf
 
 
@@ -143,13 +124,3 @@ def tones(samples, rate, frequencies, window=0.01):
         found[-1][2:] = start + size, found[-1][3] + 1
     return [(tone, frequency(samples[2 * first:2 * end:2], rate), round(count * window, 3))
             for tone, first, end, count in found]
-
-
-def write_wav16(path, samples, rate, channels):
-    """Float samples as a 16-bit PCM WAV (clamped)."""
-    ints = array.array("h", (max(-32768, min(32767, round(s * 32767))) for s in samples))
-    with wave.open(path, "wb") as w:
-        w.setnchannels(channels)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(ints.tobytes())

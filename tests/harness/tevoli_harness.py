@@ -121,9 +121,6 @@ class PrivatePulse:
     def pactl_json(self, *args):
         return json.loads(self.pactl("--format=json", *args) or "[]")
 
-    def default_sink(self):
-        return self.pactl("get-default-sink").strip()
-
     def add_sink(self, name, rate):
         """Loads another null sink; returns its module index."""
         return self.pactl("load-module", "module-null-sink", f"sink_name={name}", f"rate={rate}").strip()
@@ -131,6 +128,12 @@ class PrivatePulse:
     def remove_every_sink(self):
         for sink in self.pactl_json("list", "sinks"):
             self.pactl("unload-module", str(sink["owner_module"]))
+        wait_until(lambda: not self.pactl_json("list", "sinks"), 10, what="no sink")
+
+    def source_state(self, name=None):
+        """The state of a source (the default one by default): RUNNING while recorded."""
+        name = name or self.pactl("get-default-source").strip()
+        return {s["name"]: s["state"] for s in self.pactl_json("list", "sources")}.get(name)
 
     def play(self, wav_path, sink=None):
         """Plays a sound file into a sink (ours by default); returns the running player."""
@@ -207,10 +210,3 @@ class PrivateX:
 
     def __exit__(self, *exc):
         stop(self.proc)
-
-
-@contextlib.contextmanager
-def session():
-    """Both services, with one environment that reaches them."""
-    with PrivatePulse() as pulse, PrivateX() as x:
-        yield dict(os.environ, PULSE_SERVER=pulse.server, DISPLAY=x.display)

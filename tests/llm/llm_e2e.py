@@ -10,9 +10,6 @@ from tevoli_harness import binary, spawn, stop
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-TURN_ON = ("Turn on Apple Intelligence: System Settings \u2192 Apple Intelligence & Siri, then switch it on. "
-           "A multi-GB on-device model downloads afterward.")
-
 
 def require_own_netns():
     """Refuses to run where the fixed ports could belong to a real server."""
@@ -20,11 +17,6 @@ def require_own_netns():
         names = [line.split(":")[0].strip() for line in devices.readlines()[2:]]
     if names != ["lo"]:
         raise RuntimeError("run these tests through tests/llm/in_own_netns (found interfaces %s)" % names)
-
-
-def reply_line(obj):
-    """The exact bytes the helper writes for a reply."""
-    return json.dumps(obj, ensure_ascii=False, separators=(",", ":")).replace("/", "\\/").encode() + b"\n"
 
 
 class StandIn:
@@ -49,8 +41,6 @@ class StandIn:
         self.dir.cleanup()
 
     def bodies(self):
-        if not os.path.exists(self.record):
-            return []
         with open(self.record, "rb") as record:
             return [json.loads(line) for line in record]
 
@@ -58,9 +48,11 @@ class StandIn:
 class Helper:
     """The helper as the host runs it: requests in, one reply line each."""
 
+    def __init__(self, program=None):
+        self.program = program or binary("tevoli-apple-llm")
+
     def __enter__(self):
-        self.proc = spawn([binary("tevoli-apple-llm")], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE)
+        self.proc = spawn([self.program], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         return self
 
     def ask(self, request):

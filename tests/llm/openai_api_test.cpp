@@ -16,15 +16,16 @@ TEST(OpenAiApi, DiscoveryTakesTheFirstListingModelElseTheMostPromisingAnswer) {
         std::vector<HttpResult> answers;  // of the addresses in their order
         ModelState state;
         std::string address;
-        std::size_t asked;
+        std::string failure;  // what a prompt gets
     } cases[] = {
-        {{kRefused, kRefused, kRefused}, ModelState::appleIntelligenceNotEnabled, "http://127.0.0.1:8080", 3},
-        {{notFound, kRefused, kRefused}, ModelState::otherReason, "http://127.0.0.1:8080", 3},
-        {{notFound, loading, kRefused}, ModelState::modelNotReady, "http://127.0.0.1:11434", 3},
-        {{answer(200, R"({"data":[]})"), notFound, kRefused}, ModelState::modelNotReady, "http://127.0.0.1:8080", 3},
-        {{{false, false, 0, {}, "timed out"}, kRefused, kRefused}, ModelState::otherReason, "http://127.0.0.1:8080", 3},
-        {{notFound, loading, kListed}, ModelState::available, "http://127.0.0.1:1234", 3},
-        {{kListed, kListed, kListed}, ModelState::available, "http://127.0.0.1:8080", 1},
+        {{kRefused, kRefused, kRefused}, ModelState::appleIntelligenceNotEnabled, "8080", "Couldn't connect to server"},
+        {{notFound, kRefused, kRefused}, ModelState::otherReason, "8080", "the model server answered HTTP 404"},
+        {{notFound, loading, kRefused}, ModelState::modelNotReady, "11434", "Loading"},
+        {{answer(200, R"({"data":[]})"), notFound, kRefused}, ModelState::modelNotReady, "8080",
+         "the model server has no model loaded"},
+        {{{false, false, 0, {}, "timed out"}, kRefused, kRefused}, ModelState::otherReason, "8080", "timed out"},
+        {{notFound, loading, kListed}, ModelState::available, "1234", ""},
+        {{kListed, kListed, kListed}, ModelState::available, "8080", ""},
     };
     for (const auto& c : cases) {
         std::vector<std::string> asked;
@@ -32,10 +33,11 @@ TEST(OpenAiApi, DiscoveryTakesTheFirstListingModelElseTheMostPromisingAnswer) {
             asked.push_back(url);
             return c.answers.at(asked.size() - 1);
         });
-        EXPECT_EQ(found.state, c.state) << c.address;
-        EXPECT_EQ(found.address, c.address);
+        EXPECT_EQ(std::tie(found.state, found.address, found.failure.text),
+                  std::make_tuple(c.state, "http://127.0.0.1:" + c.address, c.failure));
         EXPECT_EQ(found.model, c.state == ModelState::available ? "first" : "");
-        EXPECT_EQ(asked.size(), c.asked);
+        // The first that lists a model ends the search.
+        EXPECT_EQ(asked.size(), c.answers[0].body == kListed.body ? 1u : 3u);
         EXPECT_EQ(asked.front(), "http://127.0.0.1:8080/v1/models");
     }
 }

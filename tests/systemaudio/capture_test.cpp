@@ -1,9 +1,9 @@
 #include "capture.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -16,19 +16,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr char kHeader[] = "TEVOLI_AUDIO 48000 2\n";
-constexpr char kCapturing[] = "tevoli-systemaudio: capturing 48000 Hz, 2 ch\n";
+const std::string kHeader = "TEVOLI_AUDIO 48000 2\n";
+const std::string kCapturing = "tevoli-systemaudio: capturing 48000 Hz, 2 ch\n";
 
 // Records the steps the capture asked of the tap; `failAt` names the one that fails.
-class FakeAudioTap : public SystemAudioTap {
-public:
-    std::string failAt;
+struct FakeTap : SystemAudioTap {
+    std::string failAt, deviceName;
     TapFormat format{48000.0, 2};
     std::vector<std::string> calls;
-    std::string deviceName;
     PendingBuffer* pending = nullptr;
     std::function<void(std::string)> lost;
 
+    bool step(const char* name) {
+        calls.push_back(name);
+        return name != failAt;
+    }
     bool createTap() override { return step("createTap"); }
     bool readFormat(TapFormat& out) override {
         out = format;
@@ -45,25 +47,18 @@ public:
     }
     bool startDevice() override { return step("startDevice"); }
     void cleanup() override { calls.push_back("cleanup"); }
-
-private:
-    bool step(const std::string& name) {
-        calls.push_back(name);
-        return name != failAt;
-    }
 };
 
+// The program's end of a standard stream is fds[1].
 struct Pipe {
     int fds[2] = {-1, -1};
-    Pipe() { EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0); }
+    Pipe() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0); }
     ~Pipe() {
         closeReadEnd();
         ::close(fds[1]);
     }
-    int writeEnd() const { return fds[1]; }
     void closeReadEnd() {
-        if (fds[0] >= 0) ::close(fds[0]);
-        fds[0] = -1;
+        if (fds[0] >= 0) ::close(std::exchange(fds[0], -1));
     }
     // Reads until `size` bytes arrived or nothing came for `waitMs`; 0 takes what is there.
     std::string read(size_t size = SIZE_MAX, int waitMs = 0) {
@@ -79,171 +74,145 @@ struct Pipe {
     }
 };
 
-struct CaptureTest : ::testing::Test {
-    FakeAudioTap tap;
-    Pipe out;
-    Pipe err;
+// One capture on a thread of its own, as the program's main thread runs it.
+struct Running {
+    FakeTap tap;
+    Pipe out, err;
     std::atomic<long> parent{4242};
     Timing timing{1ms, 1ms, 500ms};
     std::unique_ptr<Capture> capture;
     StopRequest* stop = nullptr;
     std::binary_semaphore capturing{0};
+    std::future<Ending> ending;
 
-    static void SetUpTestSuite() { ::signal(SIGPIPE, SIG_IGN); }
-
-    // Runs the capture on a thread of its own, as the program's main thread does.
-    std::future<Ending> run() {
-        capture = std::make_unique<Capture>(tap, [this] { return parent.load(); },
-                                            Streams{out.writeEnd(), err.writeEnd()}, timing);
-        return std::async(std::launch::async, [this] {
+    ~Running() {
+        if (stop) stop->requestFromSignal();  // a failed test must not leave the run waiting
+    }
+    Running& start() {
+        ::signal(SIGPIPE, SIG_IGN);
+        capture = std::make_unique<Capture>(tap, [this] { return parent.load(); }, Streams{out.fds[1], err.fds[1]},
+                                            timing);
+        ending = std::async(std::launch::async, [this] {
             return capture->run([this](StopRequest& request) {
                 stop = &request;
                 capturing.release();
             });
         });
+        return *this;
     }
-    Ending runToEnd() { return run().get(); }
-    void awaitCapturing() { ASSERT_TRUE(capturing.try_acquire_for(10s)); }
 };
 
-struct FailingStep {
-    const char* step;
-    const char* message;
-    bool headerWritten;
-};
-
-class StartFailure : public CaptureTest, public ::testing::WithParamInterface<FailingStep> {};
-
-TEST_P(StartFailure, StopsAtTheStepWithItsMessageAndDismantlesNothing) {
-    const FailingStep& c = GetParam();
-    tap.failAt = c.step;
-    const Ending ending = runToEnd();
-    EXPECT_EQ(ending.status, 1);
-    EXPECT_EQ(ending.message, c.message);
-    EXPECT_EQ(tap.calls.back(), c.step);
-    capture.reset();
-    EXPECT_EQ(out.read(), c.headerWritten ? kHeader : "");
-    EXPECT_EQ(err.read(), c.headerWritten ? kCapturing : "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EachStep, StartFailure,
-    ::testing::Values(
-        FailingStep{"createTap", "AudioHardwareCreateProcessTap failed (is audio-capture permission granted?)", false},
-        FailingStep{"readFormat", "could not read tap format", false},
-        FailingStep{"createDevice", "AudioHardwareCreateAggregateDevice failed", false},
-        FailingStep{"installReader", "AudioDeviceCreateIOProcIDWithBlock failed", true},
-        FailingStep{"startDevice", "AudioDeviceStart failed", true}));
-
-TEST_F(CaptureTest, AFormatNoStreamCanHaveIsAFormatFailure) {
+TEST(Capture, AFailedStartStopsAtItsStepWithItsMessageAndDismantlesNothing) {
+    const struct {
+        const char* failAt;
+        const char* message;
+        bool started;  // the header and the capturing line are out
+        bool readerGone = false;
+    } cases[] = {
+        {"createTap", "AudioHardwareCreateProcessTap failed (is audio-capture permission granted?)", false},
+        {"readFormat", "could not read tap format", false},
+        {"createDevice", "AudioHardwareCreateAggregateDevice failed", false},
+        {"installReader", "AudioDeviceCreateIOProcIDWithBlock failed", true},
+        {"startDevice", "AudioDeviceStart failed", true},
+        // A header that cannot be written ends the run with nothing said.
+        {"", "", false, true},
+    };
+    for (const auto& c : cases) {
+        Running run;
+        run.tap.failAt = c.failAt;
+        if (c.readerGone) run.out.closeReadEnd();
+        const Ending ending = run.start().ending.get();
+        EXPECT_EQ(ending.status, c.readerGone ? 0 : 1);
+        EXPECT_EQ(ending.message, c.message);
+        EXPECT_EQ(run.tap.calls.back(), c.readerGone ? "createDevice" : c.failAt);
+        run.capture.reset();
+        if (!c.readerGone) {
+            EXPECT_EQ(run.out.read(), c.started ? kHeader : "") << c.failAt;
+        }
+        EXPECT_EQ(run.err.read(), c.started ? kCapturing : "") << c.failAt;
+    }
     const double inf = std::numeric_limits<double>::infinity();
     for (TapFormat bad : std::initializer_list<TapFormat>{
              {std::nan(""), 2}, {inf, 2}, {1e19, 2}, {0.5, 2}, {0, 2}, {-48000, 2}, {48000, 0}}) {
-        tap.format = bad;
-        EXPECT_EQ(runToEnd().message, "could not read tap format") << bad.sampleRate;
+        Running run;
+        run.tap.format = bad;
+        EXPECT_EQ(run.start().ending.get().message, "could not read tap format") << bad.sampleRate;
+        EXPECT_EQ(run.out.read(), "");
     }
-    EXPECT_EQ(out.read(), "");
 }
 
-TEST_F(CaptureTest, AHeaderThatCannotBeWrittenEndsWithZeroAndNothingSaid) {
-    out.closeReadEnd();
-    const Ending ending = runToEnd();
-    EXPECT_EQ(ending.status, 0);
-    EXPECT_EQ(ending.message, "");
-    EXPECT_EQ(tap.calls.back(), "createDevice");
-    EXPECT_EQ(err.read(), "");
-}
-
-TEST_F(CaptureTest, StartsInOrderAndStreamsAfterTheHeader) {
-    tap.format = {44100.7, 2};  // announced truncated
-    auto ending = run();
-    awaitCapturing();
-    EXPECT_EQ(tap.calls,
+TEST(Capture, StartsInOrderAndStreamsAfterTheHeader) {
+    Running run;
+    run.tap.format = {44100.7, 2};  // announced truncated
+    ASSERT_TRUE(run.start().capturing.try_acquire_for(10s));
+    EXPECT_EQ(run.tap.calls,
               (std::vector<std::string>{"createTap", "readFormat", "createDevice", "installReader", "startDevice"}));
-    EXPECT_EQ(tap.deviceName, "Tevoli System Capture");
-    EXPECT_EQ(err.read(), "tevoli-systemaudio: capturing 44100 Hz, 2 ch\n");
-
-    tap.pending->append("abc", 3);
-    tap.pending->append(nullptr, 8);  // a cycle without data adds nothing
-    tap.pending->append("defg", 4);
-    EXPECT_EQ(out.read(21 + 7, 10000), "TEVOLI_AUDIO 44100 2\nabcdefg");
-    stop->requestFromSignal();
-    EXPECT_EQ(ending.get().status, 0);
+    EXPECT_EQ(run.tap.deviceName, "Tevoli System Capture");
+    EXPECT_EQ(run.err.read(), "tevoli-systemaudio: capturing 44100 Hz, 2 ch\n");
+    run.tap.pending->append("abc", 3);
+    run.tap.pending->append(nullptr, 8);  // a cycle without data adds nothing
+    run.tap.pending->append("defg", 4);
+    EXPECT_EQ(run.out.read(21 + 7, 10000), "TEVOLI_AUDIO 44100 2\nabcdefg");
 }
 
-struct WayOut {
-    const char* name;
-    std::function<void(CaptureTest&)> cause;
-    int status;
-    const char* message;
-};
-
-class EndsAfterStart : public CaptureTest, public ::testing::WithParamInterface<WayOut> {};
-
-TEST_P(EndsAfterStart, WithItsStatusAfterStoppingTheDevice) {
-    auto ending = run();
-    awaitCapturing();
-    GetParam().cause(*this);
-    const Ending ended = ending.get();
-    EXPECT_EQ(ended.status, GetParam().status);
-    EXPECT_EQ(ended.message, GetParam().message);
-    EXPECT_EQ(tap.calls.back(), "cleanup");
-    EXPECT_EQ(err.read(), kCapturing);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EachCause, EndsAfterStart,
-    ::testing::Values(
-        WayOut{"signal", [](CaptureTest& t) { t.stop->requestFromSignal(); }, 0, ""},
+TEST(Capture, EndsWithTheStatusOfWhatEndedItAfterStoppingTheDevice) {
+    const struct {
+        const char* name;
+        std::function<void(Running&)> cause;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"signal", [](Running& r) { r.stop->requestFromSignal(); }, 0, ""},
         // A signal wins over a failure that comes while the main thread wakes.
-        WayOut{"signalThenLoss",
-               [](CaptureTest& t) {
-                   t.stop->requestFromSignal();
-                   t.tap.lost("Connection terminated");
-               },
-               0, ""},
-        WayOut{"captureLost", [](CaptureTest& t) { t.tap.lost("Connection terminated"); }, 1,
-               "capture lost: Connection terminated"},
-        WayOut{"parentAdoptedBySubreaper", [](CaptureTest& t) { t.parent = 77; }, 0, ""},
-        WayOut{"parentAdoptedByInit", [](CaptureTest& t) { t.parent = 1; }, 0, ""},
-        WayOut{"readerClosedThePipe",
-               [](CaptureTest& t) {
-                   t.out.closeReadEnd();
-                   t.tap.pending->append("x", 1);
-               },
-               0, ""}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(CaptureTest, AParentAlreadyGoneAtStartEndsAtTheFirstCheck) {
-    parent = 1;
-    timing.parentPoll = 1h;  // only the first check can see it
-    const Ending ending = runToEnd();
-    EXPECT_EQ(ending.status, 0);
-    EXPECT_EQ(tap.calls.back(), "cleanup");
-    EXPECT_EQ(out.read(), kHeader);
+        {"signal, then loss",
+         [](Running& r) {
+             r.stop->requestFromSignal();
+             r.tap.lost("Connection terminated");
+         },
+         0, ""},
+        {"capture lost", [](Running& r) { r.tap.lost("Connection terminated"); }, 1, "capture lost: Connection terminated"},
+        {"parent adopted by a subreaper", [](Running& r) { r.parent = 77; }, 0, ""},
+        {"parent adopted by process 1", [](Running& r) { r.parent = 1; }, 0, ""},
+        {"reader closed the pipe",
+         [](Running& r) {
+             r.out.closeReadEnd();
+             r.tap.pending->append("x", 1);
+         },
+         0, ""},
+    };
+    for (const auto& c : cases) {
+        Running run;
+        ASSERT_TRUE(run.start().capturing.try_acquire_for(10s));
+        c.cause(run);
+        const Ending ending = run.ending.get();
+        EXPECT_EQ(std::tie(ending.status, ending.message), std::tie(c.status, c.message)) << c.name;
+        EXPECT_EQ(run.tap.calls.back(), "cleanup") << c.name;
+        EXPECT_EQ(run.err.read(), kCapturing) << c.name;
+    }
+    // A parent already gone at the start is seen at the first check.
+    Running run;
+    run.parent = 1;
+    run.timing.parentPoll = 1h;
+    EXPECT_EQ(run.start().ending.get().status, 0);
+    EXPECT_EQ(run.tap.calls.back(), "cleanup");
+    EXPECT_EQ(run.out.read(), kHeader);
 }
 
-TEST_F(CaptureTest, TheEndHandsOverWhatIsPendingWhileTheReaderReads) {
-    timing.drainLimit = 1h;
-    auto ending = run();
-    awaitCapturing();
-    ASSERT_EQ(out.read(sizeof kHeader - 1, 10000), kHeader);
-    const std::string tail(300000, 't');  // far more than a pipe holds
-    tap.pending->append(tail.data(), tail.size());
-    stop->requestFromSignal();
-    EXPECT_EQ(out.read(tail.size(), 10000), tail);
-    EXPECT_EQ(ending.get().status, 0);
-}
-
-TEST_F(CaptureTest, TheEndDoesNotWaitForAReaderThatStoppedReading) {
-    timing.drainLimit = 0ms;
-    auto ending = run();
-    awaitCapturing();
-    const std::string tail(300000, 't');
-    tap.pending->append(tail.data(), tail.size());
-    stop->requestFromSignal();
-    EXPECT_EQ(ending.get().status, 0);  // returns although the writer is stuck on the full pipe
-    out.closeReadEnd();                 // lets the writer go before the capture is destroyed
+TEST(Capture, TheEndHandsOverWhatIsPendingUnlessTheReaderStoppedReading) {
+    const std::string tail(8 << 20, 't');  // far more than a pipe holds
+    for (const bool reading : {true, false}) {
+        Running run;
+        run.timing.drainLimit = reading ? 1h : 0ms;
+        ASSERT_TRUE(run.start().capturing.try_acquire_for(10s));
+        ASSERT_EQ(run.out.read(kHeader.size(), 10000), kHeader);
+        run.tap.pending->append(tail.data(), tail.size());
+        auto read = std::async(std::launch::async, [&] { return reading ? run.out.read(tail.size(), 10000) : ""; });
+        run.stop->requestFromSignal();
+        EXPECT_EQ(run.ending.get().status, 0);  // also while the writer is stuck on a full pipe
+        // The program ends here: nothing written afterwards reaches the reader.
+        shutdown(run.out.fds[1], SHUT_WR);
+        EXPECT_EQ(read.get().size(), reading ? tail.size() : 0);
+    }
 }
 
 TEST(PendingBuffer, TheStorageOfAStalledReadersBacklogIsGivenBack) {

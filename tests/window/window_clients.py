@@ -1,7 +1,8 @@
 """Test windows on a private X display, owned by processes with chosen names.
 
 The identity rule reads /proc/<pid>/exe, which resolves symlinks, so each name
-gets its own copy of the test client.
+gets its own copy of Debian's Python interpreter (the one python3-xlib is for),
+which runs window_owner.py.
 """
 import os
 import shutil
@@ -17,11 +18,12 @@ class WindowClients:
         self.clients = []
 
     def open(self, exe_name, *options):
-        """Opens a window; returns (process, window id). Options as test_window takes them."""
+        """Opens a window; returns (process, window id). Options as window_owner.py takes them."""
         path = os.path.join(self.dir, exe_name)
         if not os.path.exists(path):
-            shutil.copy(tevoli_harness.binary("tevoli-test-window"), path)
-        proc = tevoli_harness.spawn([path, *options], env=self.env, stdin=-1, stdout=-1)
+            shutil.copy(os.path.realpath("/usr/bin/python3"), path)
+        proc = tevoli_harness.spawn([path, os.path.join(os.path.dirname(os.path.abspath(__file__)), "window_owner.py"),
+                                     *options], env=self.env, stdin=-1, stdout=-1)
         self.clients.append(proc)
         line = proc.stdout.readline()
         if not line.strip():
