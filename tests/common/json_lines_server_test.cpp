@@ -23,22 +23,24 @@ LineServer echo(std::size_t maxLineBytes) {
 }
 
 // Runs the loop over `input`, arriving 7 bytes at a time (one packet a read) so that
-// lines straddle reads; returns what the loop wrote and how it ended.
-std::pair<std::string, Ending> serve(const std::string& input, const LineServer& server) {
-    int fds[2];
+// lines straddle reads; returns what the loop wrote (into a closed pipe when
+// `closedOutput`) and how it ended.
+std::pair<std::string, Ending> serve(const std::string& input, const LineServer& server, bool closedOutput = false) {
+    int fds[2], closed[2];
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+    EXPECT_EQ(pipe(closed), 0);
+    close(closed[0]);
     std::thread writer([&] {
         for (std::size_t at = 0; at < input.size(); at += 7)
             EXPECT_GT(write(fds[1], input.data() + at, std::min<std::size_t>(7, input.size() - at)), 0);
         close(fds[1]);
     });
     const int out = memfd_create("out", 0);
-    const Ending ending = serveJsonLines(fds[0], out, server);
+    const Ending ending = serveJsonLines(fds[0], closedOutput ? closed[1] : out, server);
     writer.join();
     std::string written(static_cast<std::size_t>(lseek(out, 0, SEEK_END)), '\0');
     EXPECT_EQ(pread(out, written.data(), written.size(), 0), static_cast<ssize_t>(written.size()));
-    close(fds[0]);
-    close(out);
+    for (const int fd : {fds[0], out, closed[1]}) close(fd);
     return {written, ending};
 }
 
@@ -60,18 +62,10 @@ TEST(JsonLinesServer, OneReplyPerNonBlankLineInOrder) {
 
 TEST(JsonLinesServer, EndsWithStatus1WhenTheOutputIsClosed) {
     std::signal(SIGPIPE, SIG_IGN);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    close(fds[0]);
-    const int in = memfd_create("in", 0);
-    ASSERT_EQ(write(in, "a\nb\n", 4), 4);
-    lseek(in, 0, SEEK_SET);
     int answered = 0;
     const LineServer counting{16, [&](std::string_view) { return std::to_string(++answered); }, "", ""};
-    EXPECT_EQ(serveJsonLines(in, fds[1], counting).status, 1);
+    EXPECT_EQ(serve("a\nb\n", counting, true).second.status, 1);
     EXPECT_EQ(answered, 1);  // nobody is left to answer
-    close(in);
-    close(fds[1]);
 }
 
 }  // namespace

@@ -16,20 +16,14 @@ namespace {
 // A /proc tree of our own, with only the entries the identity rule reads.
 class FakeProc : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "tevoli-proc-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-    }
     void TearDown() override { fs::remove_all(root); }
-
     fs::path process(int pid) {
         fs::create_directories(root / std::to_string(pid));
         return root / std::to_string(pid);
     }
     std::optional<std::string> id(int pid) { return appIdentifier(pid, root.string()); }
 
-    fs::path root;
+    const fs::path root = fs::temp_directory_path() / ("tevoli-proc-" + std::to_string(getpid()));
 };
 
 TEST_F(FakeProc, IdentityFromSandboxCgroupOrExecutable) {
@@ -77,11 +71,8 @@ TEST_F(FakeProc, UnreadableOrVanishedProcessesHaveNoIdentity) {
     std::ofstream(process(3) / "cgroup") << "0::/app-flatpak-us.zoom.Zoom-12.scope\n";  // a zombie
     ASSERT_EQ(mkfifo((process(4) / "cgroup").c_str(), 0600), 0);  // must not block
     fs::create_symlink("/usr/bin/zoom", process(4) / "exe");
-    EXPECT_EQ(id(1), std::nullopt);
-    EXPECT_EQ(id(2), std::nullopt);
-    EXPECT_EQ(id(3), std::nullopt);
-    EXPECT_EQ(id(4), "us.zoom.xos");
-    EXPECT_EQ(id(5), std::nullopt);
+    const std::optional<std::string> none;
+    EXPECT_EQ((std::vector{id(1), id(2), id(3), id(4), id(5)}), (std::vector{none, none, none, {"us.zoom.xos"}, none}));
     for (const char* other : {"self", "12a", "99999999999"}) fs::create_directories(root / other);
     EXPECT_EQ(tevoli::processIds(root.string()), (std::vector<int>{1, 2, 3, 4}));
 }

@@ -12,7 +12,7 @@ import subprocess
 import tempfile
 import unittest
 
-from tevoli_harness import PrivatePipeWire, PrivatePulse, binary, stop, wait_until
+from tevoli_harness import PrivatePipeWire, PrivatePulse, binary, run, stop, wait_until
 
 IDLE = b'{"micInUse":false,"apps":[]}\n'
 
@@ -48,11 +48,10 @@ class Detect:
         for copy in copies:
             if not os.path.exists(copy):
                 shutil.copy(shutil.which("sleep"), copy)
-        if not whole_machine and subprocess.run([*OWN_PIDS, "true"], capture_output=True).returncode != 0:
+        if not whole_machine and run(*OWN_PIDS, "true").returncode != 0:
             self.skipTest("cannot make a PID namespace here")
-        command = [binary("tevoli-detect")] if whole_machine else [*OWN_PIDS, "sh", "-c", LAUNCHER, "sh", *copies]
-        result = subprocess.run(command, env=dict(env or self.pulse.env, DETECT=binary("tevoli-detect")),
-                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE, timeout=60)
+        command = ["tevoli-detect"] if whole_machine else [*OWN_PIDS, "sh", "-c", LAUNCHER, "sh", *copies]
+        result = run(*command, env=dict(env or self.pulse.env, DETECT=binary("tevoli-detect")), stdout=stdout, timeout=60)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         return result.stdout
 

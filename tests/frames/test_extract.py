@@ -1,14 +1,13 @@
 """tevoli-frames extract, run as the host runs it, on videos made on the spot."""
 import concurrent.futures
 import os
-import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
 from frames_media import CODE_SIZE, coded_video, decodable_times, ffmpeg, probe, shown_times, zero_media_data
 from media import pixel, read_image
-from tevoli_harness import binary
+from tevoli_harness import run
 
 NO_VIDEO = b"tevoli-frames: no video track (or unsupported container)\n"
 # Frame codes count centiseconds, and containers round times to their own clocks.
@@ -16,7 +15,7 @@ SLACK = 0.02
 
 
 def frames(*args):
-    return subprocess.run([binary("tevoli-frames"), *args], capture_output=True, timeout=240)
+    return run("tevoli-frames", *args)
 
 
 def x264(bframes=None, gop=None):

@@ -6,7 +6,7 @@ import tempfile
 import unittest
 
 from frames_media import character_error_rate, text_image
-from tevoli_harness import binary
+from tevoli_harness import run
 
 PARAGRAPH = [
     "Quarterly planning meeting with the design team.",
@@ -30,7 +30,7 @@ class OcrTest(unittest.TestCase):
                 target.write("just some text, not an image\n")
             subprocess.run(["convert", "-size", "320x240", "xc:white", blank], check=True)
             paths = [paragraph, os.path.join(work, "missing.png"), two_lines, two_lines, odd, cut, not_image, work, blank]
-            result = subprocess.run([binary("tevoli-frames"), "ocr", *paths], capture_output=True, timeout=240)
+            result = run("tevoli-frames", "ocr", *paths)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         lines = result.stdout.decode().split("\n")
         self.assertEqual(lines.pop(), "")

@@ -48,6 +48,17 @@ def binary(name):
     return path
 
 
+def run(program, *args, timeout=240, **kwargs):
+    """Runs a command to its end, the suite's programs (tevoli-...) from the build tree:
+    no standard input unless `input` is given, the outputs captured unless given."""
+    for stream in ("stdout", "stderr"):
+        kwargs.setdefault(stream, subprocess.PIPE)
+    if "input" not in kwargs:
+        kwargs.setdefault("stdin", subprocess.DEVNULL)
+    program = binary(program) if program.startswith("tevoli-") else program
+    return subprocess.run([program, *args], timeout=timeout, **kwargs)
+
+
 def wait_until(predicate, timeout, interval=0.05, what="condition"):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:

@@ -63,8 +63,8 @@ class SystemAudio:
         cls.media = tempfile.TemporaryDirectory(prefix="tevoli-systemaudio-test-")
         cls.addClassCleanup(cls.media.cleanup)
         cls.tone, cls.before, cls.after = (os.path.join(cls.media.name, name) for name in ("tone", "before", "after"))
-        for path, seconds, frequency in ((cls.tone, 2.0, 1000.0), (cls.before, 0.6, 1000.0), (cls.after, 0.6, 500.0)):
-            media.write_tone(path, seconds, frequency=frequency, rate=RATE)
+        for path, seconds, hz in ((cls.tone, 2.0, 1000.0), (cls.before, 0.6, 1000.0), (cls.after, 0.6, 500.0)):
+            media.write_tone(path, seconds, frequency=hz, rate=RATE)
 
     def fresh_server(self):
         server = self.SERVER(rate=RATE).__enter__()
@@ -158,18 +158,17 @@ class SystemAudio:
         # its parent is gone from the start.
         program = tevoli_harness.binary("tevoli-systemaudio")
         for wrapper, redirect, out, err in (([], ">&-", b"", ""), (UNDER_PROCESS_ONE, "", HEADER, CAPTURING)):
-            if wrapper and subprocess.run([*wrapper, "true"], capture_output=True).returncode != 0:
+            if wrapper and tevoli_harness.run(*wrapper, "true").returncode != 0:
                 self.skipTest("cannot make a PID namespace here")
-            result = subprocess.run([*wrapper, "sh", "-c", f'"$0" {redirect}; echo "status $?" >&2', program],
-                                    env=self.server.env, capture_output=True, timeout=30)
+            result = tevoli_harness.run(*wrapper, "sh", "-c", f'"$0" {redirect}; echo "status $?" >&2', program,
+                                        env=self.server.env, timeout=30)
             self.assertEqual((result.stdout, result.stderr.decode()), (out, err + "status 0\n"))
 
     def test_no_server_or_no_sink_is_the_tap_failure(self):
         server = self.fresh_server()
         server.remove_every_sink()
         for env in (dict(os.environ, PULSE_SERVER="unix:/nonexistent/tevoli/native"), server.env):
-            result = subprocess.run([tevoli_harness.binary("tevoli-systemaudio")], env=env, stdin=subprocess.DEVNULL,
-                                    capture_output=True, timeout=30)
+            result = tevoli_harness.run("tevoli-systemaudio", env=env, timeout=30)
             self.assertEqual((result.returncode, result.stdout, result.stderr.decode()), (1, b"", TAP_FAILED))
 
     def test_the_server_going_away_ends_the_capture_with_a_failure(self):

@@ -53,15 +53,12 @@ TEST(SckEntries, WhichWindowsAreListedWithoutAndWithAll) {
     }
     EXPECT_EQ(ids(sckEntries(content, false)), listed);
     EXPECT_EQ(ids(sckEntries(content, true)), listedWithAll);
-}
-
-TEST(SckEntries, EntryText) {
+    // The entries: sizes truncated, an owner without a name is "App".
     ShareableWindow unnamed = window(2, "gedit", 1280.7, 720.2, true, "x");
     unnamed.appName = "";
-    const auto entries = sckEntries({window(1, "us.zoom.xos", 400, 300), unnamed}, true);
-    EXPECT_EQ(entries, (std::vector<std::string>{
-                           R"({"id":1,"app":"Zoom","title":"","width":400,"height":300,"meeting":true})",
-                           R"({"id":2,"app":"App","title":"x","width":1280,"height":720,"meeting":false})"}));
+    EXPECT_EQ(sckEntries({window(1, "us.zoom.xos", 400, 300), unnamed}, true),
+              (std::vector<std::string>{R"({"id":1,"app":"Zoom","title":"","width":400,"height":300,"meeting":true})",
+                                        R"({"id":2,"app":"App","title":"x","width":1280,"height":720,"meeting":false})"}));
 }
 
 TEST(LegacyEntries, MeetingByProcessAndExcludedOwners) {

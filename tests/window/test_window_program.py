@@ -14,7 +14,7 @@ PROGRAM = tevoli_harness.binary("tevoli-window")
 
 
 def run(args, env):
-    result = subprocess.run([PROGRAM, *args], env=env, capture_output=True, timeout=30, stdin=subprocess.DEVNULL)
+    result = tevoli_harness.run("tevoli-window", *args, env=env, timeout=30)
     return result.returncode, result.stdout, result.stderr
 
 
