@@ -51,7 +51,8 @@ class Detect:
         if not whole_machine and run(*OWN_PIDS, "true").returncode != 0:
             self.skipTest("cannot make a PID namespace here")
         command = ["tevoli-detect"] if whole_machine else [*OWN_PIDS, "sh", "-c", LAUNCHER, "sh", *copies]
-        result = run(*command, env=dict(env or self.pulse.env, DETECT=binary("tevoli-detect")), stdout=stdout, timeout=60)
+        result = run(*command, env=dict(env or self.pulse.env, DETECT=binary("tevoli-detect")), stdout=stdout,
+                     timeout=60)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         return result.stdout
 
@@ -72,7 +73,8 @@ class Detect:
     def test_recording_from_the_default_source_is_a_microphone_in_use_unless_it_is_a_monitor(self):
         # Meeting applications are named once each, and letter case matters.
         apps = b'"apps":["Zoom","Browser"]}\n'
-        self.assertEqual(self.detect(["zoom", "firefox", "Zoom", "zoom-helper", "firefox-esr"]), b'{"micInUse":false,' + apps)
+        self.assertEqual(self.detect(["zoom", "firefox", "Zoom", "zoom-helper", "firefox-esr"]),
+                         b'{"micInUse":false,' + apps)
         with self.recording():
             self.assertEqual(self.detect(["zoom", "firefox"]), b'{"micInUse":true,' + apps)
             # Among the processes of the whole machine, many of whose identities cannot be read.

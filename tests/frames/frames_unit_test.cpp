@@ -114,7 +114,8 @@ TEST(RunFrames, FailuresPrintNothing) {
         {{"tevoli-frames", "ocr", "a.png"}, 10, "text recognition unavailable: no model"},
         {{"tevoli-frames", "ocr"}, 10, "usage: tevoli-frames ocr <image> [<image>\u2026]"},
         {{"tevoli-frames"}, 10, "usage: tevoli-frames extract|ocr \u2026"},
-        {{"tevoli-frames", "extract", "in.mp4", "out"}, 10, "usage: tevoli-frames extract <video> <outdir> <interval_secs>"},
+        {{"tevoli-frames", "extract", "in.mp4", "out"}, 10,
+         "usage: tevoli-frames extract <video> <outdir> <interval_secs>"},
         {{"tevoli-frames", "EXTRACT", "in.mp4", "out", "1"}, 10, "unknown mode EXTRACT"},
     };
     for (const Case& c : cases) {

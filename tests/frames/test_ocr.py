@@ -29,7 +29,8 @@ class OcrTest(unittest.TestCase):
             with open(not_image, "w") as target:
                 target.write("just some text, not an image\n")
             subprocess.run(["convert", "-size", "320x240", "xc:white", blank], check=True)
-            paths = [paragraph, os.path.join(work, "missing.png"), two_lines, two_lines, odd, cut, not_image, work, blank]
+            missing = os.path.join(work, "missing.png")
+            paths = [paragraph, missing, two_lines, two_lines, odd, cut, not_image, work, blank]
             result = run("tevoli-frames", "ocr", *paths)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         lines = result.stdout.decode().split("\n")
@@ -42,7 +43,8 @@ class OcrTest(unittest.TestCase):
         self.assertIn('"text":"Agenda for today\\nAction items"}', lines[2])
         self.assertEqual(lines[3], lines[2])
         # Paths are escaped, recognised text that is not ASCII comes out raw, not \u-escaped.
-        self.assertEqual(lines[4], '{"path":%s,"text":"Caf\u00e9 r\u00e9sum\u00e9"}' % json.dumps(odd, ensure_ascii=False))
+        self.assertEqual(lines[4], '{"path":%s,"text":"Caf\u00e9 r\u00e9sum\u00e9"}' % json.dumps(odd,
+                                                                                              ensure_ascii=False))
         self.assertEqual([r["text"] for r in records[5:] + records[1:2]], [""] * 5)
 
 

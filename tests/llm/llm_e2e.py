@@ -4,7 +4,6 @@ import json
 import os
 import subprocess
 import sys
-import tempfile
 
 from tevoli_harness import binary, spawn, stop
 
@@ -20,16 +19,14 @@ def require_own_netns():
 
 
 class StandIn:
-    """A stand-in model server on 127.0.0.1:`port`; `bodies()` are the chat requests it got."""
+    """A stand-in model server on 127.0.0.1:`port`."""
 
     def __init__(self, port, *options):
         self.port, self.options = port, options
 
     def __enter__(self):
-        self.dir = tempfile.TemporaryDirectory(prefix="tevoli-llm-")
-        self.record = os.path.join(self.dir.name, "requests")
         self.proc = spawn([sys.executable, os.path.join(HERE, "standin_server.py"), "--port", str(self.port),
-                           "--record", self.record, *self.options], stdout=subprocess.PIPE)
+                           *self.options], stdout=subprocess.PIPE)
         if self.proc.stdout.readline() != b"ready\n":
             self.__exit__()
             raise RuntimeError("stand-in server on port %d did not start" % self.port)
@@ -38,11 +35,6 @@ class StandIn:
     def __exit__(self, *exc):
         stop(self.proc)
         self.proc.stdout.close()
-        self.dir.cleanup()
-
-    def bodies(self):
-        with open(self.record, "rb") as record:
-            return [json.loads(line) for line in record]
 
 
 class Helper:

@@ -1,10 +1,11 @@
 """A stand-in local model server: GET /v1/models lists --models, and each POST
 /v1/chat/completions takes the next behaviour of --chat (the last one repeats): echo
-(answers "echo: " + the user message), context (llama.cpp's exceed_context_size_error),
-error (HTTP 500), close (drops the connection unanswered). Chat request bodies are
-appended one a line to --record. Prints "ready" once it listens."""
+(answers with the request's body), context (llama.cpp's exceed_context_size_error),
+error (HTTP 500), close (drops the connection unanswered). Prints "ready" once it
+listens."""
 import argparse
 import http.server
+import itertools
 import json
 import socket
 import struct
@@ -38,11 +39,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.path != "/v1/chat/completions":
             return self.answer(404, {"error": {"code": 404, "message": "File Not Found"}})
         with lock:
-            behaviour = behaviours[min(len(bodies), len(behaviours) - 1)]
-            bodies.append(body)
-            if opts.record:
-                with open(opts.record, "ab") as record:
-                    record.write(body.replace(b"\n", b" ") + b"\n")
+            behaviour = behaviours[min(next(requests), len(behaviours) - 1)]
         if behaviour == "context":
             self.answer(400, CONTEXT_ERROR)
         elif behaviour == "error":
@@ -53,10 +50,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.close()
         else:
-            user = [m["content"] for m in json.loads(body)["messages"] if m["role"] == "user"]
             self.answer(200, {"object": "chat.completion", "choices": [
-                {"index": 0, "finish_reason": "stop",
-                 "message": {"role": "assistant", "content": "echo: " + "".join(user)}}]})
+                {"index": 0, "finish_reason": "stop", "message": {"role": "assistant", "content": body.decode()}}]})
 
 
 if __name__ == "__main__":
@@ -64,9 +59,8 @@ if __name__ == "__main__":
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--models", default="standin-model")
     parser.add_argument("--chat", default="echo")
-    parser.add_argument("--record")
     opts = parser.parse_args()
-    behaviours, bodies, lock = opts.chat.split(","), [], threading.Lock()
+    behaviours, requests, lock = opts.chat.split(","), itertools.count(), threading.Lock()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", opts.port), Handler)
     print("ready", flush=True)
     server.serve_forever()

@@ -1,4 +1,5 @@
 """tevoli-apple-llm as the host drives it, against a stand-in model server."""
+import json
 import unittest
 
 from llm_e2e import Helper, StandIn, require_own_netns
@@ -21,12 +22,16 @@ class AsTheHostDrivesIt(unittest.TestCase):
             self.assertRegex(helper.ask({"op": "generate", "user": "hello"}),
                              rb'^\{"ok":false,"error":"[^"]*127\.0\.0\.1[^"]*","code":"other"\}\n$')
             # The last well-known address, past two that refuse.
-            with StandIn(1234, "--models", "third,fourth", "--chat", "echo,echo,echo,context,error,close,echo") as server:
+            with StandIn(1234, "--models", "third,fourth", "--chat", "echo,echo,echo,context,error,close,echo"):
                 self.assertEqual(helper.ask(STATUS), b'{"ok":true,"available":true}\n')
                 for system, user in prompts:
-                    answer = helper.ask({"op": "generate", "system": system, "user": user})
-                    self.assertEqual(answer, ('{"ok":true,"content":"echo: %s"}\n' % (user or "")).replace(
-                        "/", "\\/").encode())
+                    line = helper.ask({"op": "generate", "system": system, "user": user})
+                    body = json.loads(line)["content"]  # the stand-in answers with the request it got
+                    # "/" escaped as the host's own encoder does, everything else as it came.
+                    self.assertEqual(line, ('{"ok":true,"content":%s}\n' % json.dumps(body, ensure_ascii=False)
+                                            .replace("/", "\\/")).encode())
+                    self.assertEqual(json.loads(body), {"model": "third", "messages": [
+                        {"role": "system", "content": system or ""}, {"role": "user", "content": user or ""}]})
                 # Failures map to their codes, and the server goes on.
                 self.assertEqual(helper.ask({"op": "generate", "user": "too long"}),
                                  b'{"ok":false,"error":"context window exceeded","code":"context_exceeded"}\n')
@@ -34,13 +39,8 @@ class AsTheHostDrivesIt(unittest.TestCase):
                                  b'{"ok":false,"error":"model failed: out of memory","code":"other"}\n')
                 self.assertRegex(helper.ask({"op": "generate", "user": "x"}),
                                  rb'^\{"ok":false,"error":"[^"]+","code":"other"\}\n$')
-                self.assertEqual(helper.ask({"op": "generate", "user": "again"}),
-                                 b'{"ok":true,"content":"echo: again"}\n')
+                self.assertTrue(json.loads(helper.ask({"op": "generate", "user": "again"}))["ok"])
                 self.assertEqual(helper.finish(), (b"", b"", 0))
-                bodies = server.bodies()
-        self.assertEqual(bodies[:3], [{"model": "third", "messages": [{"role": "system", "content": system or ""},
-                                                                      {"role": "user", "content": user or ""}]}
-                                      for system, user in prompts])
 
 
 if __name__ == "__main__":
