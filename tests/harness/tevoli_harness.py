@@ -198,18 +198,14 @@ class PrivatePipeWire(PrivatePulse):
 class PrivateX:
     """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY."""
 
-    def __init__(self, size="1920x1080x24"):
-        self.size = size
-
     def __enter__(self):
         read_end, write_end = os.pipe()
-        self.proc = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.size,
+        self.proc = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24",
                            "+extension", "Composite", "+extension", "X-Resource",
                            "-nolisten", "tcp", "-noreset"],
                           pass_fds=(write_end,), stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         os.close(write_end)
-        number = b""
         with os.fdopen(read_end, "rb") as pipe:
             number = pipe.readline().strip()
         if not number:
