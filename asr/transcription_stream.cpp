@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "pcm.h"
+#include "utterance_finder.h"
 
 namespace tevoli::asr {
 
@@ -93,6 +94,105 @@ std::optional<std::int64_t> Timeline::endMs(std::int64_t sample) const {
     return at(*chunk, sample);
 }
 
+void Timeline::forgetBefore(std::int64_t sample) {
+    const auto kept = std::find_if(chunks_.begin(), chunks_.end(),
+                                   [&](const Chunk& c) { return c.firstSample + c.count > sample; });
+    chunks_.erase(chunks_.begin(), kept);
+}
+
+namespace {
+
+// The worker's side of a stream: follows runs of continuous chunks, finds the
+// utterances in them and collects each one, recognised as a whole, as a segment
+// on the host's timeline.
+class Listener {
+public:
+    Listener(Recognizer& recognizer, Collector& collector, const std::atomic<bool>& abandoned, double sampleRate)
+        : recognizer_(recognizer), collector_(collector), abandoned_(abandoned), sampleRate_(sampleRate),
+          timeline_(sampleRate) {}
+
+    void take(std::span<const std::int16_t> samples, std::int64_t startMs) {
+        if (samples.empty()) return;
+        if (!continuesRun(startMs)) startRun();
+        const auto count = static_cast<std::int64_t>(samples.size());
+        timeline_.add(position_, count, startMs);
+        runEndMs_ = static_cast<double>(startMs) + static_cast<double>(count) * 1000.0 / sampleRate_;
+        // A second at a time, so that releasing the stream never waits for a long chunk.
+        for (std::size_t at = 0; at < samples.size() && !abandoned_; at += kSlice)
+            listen(samples.subspan(at, std::min(kSlice, samples.size() - at)));
+    }
+
+    void finish() { endRun(); }
+
+private:
+    bool continuesRun(std::int64_t startMs) const {
+        return runEndMs_ && std::abs(static_cast<double>(startMs) - *runEndMs_) <= kJumpToleranceMs;
+    }
+
+    void startRun() {
+        endRun();
+        recognizer_.restartDetection();
+        finder_ = UtteranceFinder(position_);
+        nextFrame_ = position_;
+    }
+
+    void endRun() {
+        if (const auto span = finder_.endRun(position_)) recognise(*span);
+        audio_.clear();
+        audioStart_ = position_;
+        timeline_.forgetBefore(position_);
+    }
+
+    void listen(std::span<const std::int16_t> samples) {
+        audio_.insert(audio_.end(), samples.begin(), samples.end());
+        position_ += static_cast<std::int64_t>(samples.size());
+        for (const bool speech : recognizer_.detectSpeech(samples)) {
+            if (nextFrame_ + kFrameSamples > position_) break;  // a verdict on samples not given
+            const double energy = energyAt(nextFrame_);
+            nextFrame_ += kFrameSamples;
+            if (const auto span = finder_.frame(speech, energy)) recognise(*span);
+        }
+        const std::int64_t keep = std::min(finder_.keepFrom(), nextFrame_);
+        audio_.erase(audio_.begin(), audio_.begin() + (keep - audioStart_));
+        audioStart_ = keep;
+        timeline_.forgetBefore(keep);
+    }
+
+    double energyAt(std::int64_t frame) const {
+        double sum = 0;
+        for (std::int64_t i = frame; i < frame + kFrameSamples; ++i) {
+            const double sample = audio_[static_cast<std::size_t>(i - audioStart_)];
+            sum += sample * sample;
+        }
+        return sum / kFrameSamples;
+    }
+
+    void recognise(UtteranceFinder::Span span) {
+        if (abandoned_ || span.end <= span.begin) return;
+        const auto from = audio_.begin() + (span.begin - audioStart_);
+        const Recognized heard = recognizer_.recognize({from, from + (span.end - span.begin)});
+        if (heard.text.empty()) return;
+        const auto t0 = timeline_.startMs(span.begin + heard.firstSample);
+        const auto t1 = timeline_.endMs(span.begin + std::min(heard.endSample, span.end - span.begin));
+        if (!t0 || !t1) return;  // not representable on the host's timeline
+        collector_.append(Seg{*t0, *t1, heard.text, std::nullopt});
+    }
+
+    Recognizer& recognizer_;
+    Collector& collector_;
+    const std::atomic<bool>& abandoned_;
+    double sampleRate_;
+    Timeline timeline_;
+    std::int64_t position_ = 0;            // samples taken so far
+    std::optional<double> runEndMs_;       // where a chunk continuing the run starts
+    UtteranceFinder finder_{0};
+    std::int64_t nextFrame_ = 0;           // first sample of the run's next frame
+    std::vector<std::int16_t> audio_;      // the samples from audioStart_ to position_
+    std::int64_t audioStart_ = 0;
+};
+
+}  // namespace
+
 TranscriptionStream::Made TranscriptionStream::make(SpeechEngine& engine, const std::string& locale,
                                                     Sleep sleep) {
     const bool downloaded = engine.installAssets(locale);
@@ -163,8 +263,7 @@ void TranscriptionStream::recognise() {
 }
 
 void TranscriptionStream::recogniseQueue() {
-    Timeline timeline(bestFormat_.sampleRate);
-    std::int64_t position = 0;
+    Listener listener(*recognizer_, collector_, abandoned_, bestFormat_.sampleRate);
     for (;;) {
         Input input;
         {
@@ -177,26 +276,9 @@ void TranscriptionStream::recogniseQueue() {
             queuedSamples_ -= input.samples.size();
         }
         consumed_.notify_all();
-        const auto count = static_cast<std::int64_t>(input.samples.size());
-        timeline.add(position, count, input.startMs);
-        position += count;
-        // A second at a time, so that releasing the stream never waits for a long chunk.
-        const std::span<const std::int16_t> samples(input.samples);
-        for (std::size_t at = 0; at < samples.size(); at += kSlice) {
-            if (abandoned_) return;
-            collect(recognizer_->process(samples.subspan(at, std::min(kSlice, samples.size() - at))), timeline);
-        }
+        listener.take(input.samples, input.startMs);
     }
-    collect(recognizer_->finish(), timeline);
-}
-
-void TranscriptionStream::collect(const std::vector<Utterance>& utterances, const Timeline& timeline) {
-    for (const Utterance& utterance : utterances) {
-        const auto t0 = timeline.startMs(utterance.firstSample);
-        const auto t1 = timeline.endMs(utterance.endSample);
-        if (!t0 || !t1) continue;  // not representable on the host's timeline
-        collector_.append(Seg{*t0, *t1, utterance.text, std::nullopt});
-    }
+    listener.finish();
 }
 
 }  // namespace tevoli::asr

@@ -46,6 +46,8 @@ public:
     // nothing when no chunk holds the sample or the time does not fit in 64 bits.
     std::optional<std::int64_t> startMs(std::int64_t sample) const;
     std::optional<std::int64_t> endMs(std::int64_t sample) const;
+    // Samples before `sample` will not be asked for again.
+    void forgetBefore(std::int64_t sample);
 
 private:
     struct Chunk {
@@ -63,8 +65,13 @@ private:
 // exhaust the memory.
 inline constexpr std::size_t kMaxQueuedSamples = 16000 * 300;
 
-// One live recognition stream. Fed chunks are queued for a worker thread that runs
-// the recogniser over them in order and collects every finished utterance as a Seg.
+// A chunk that starts more than this before or after the end of the previous one
+// does not continue it: the host's timeline jumped, and no utterance spans the jump.
+inline constexpr double kJumpToleranceMs = 50;
+
+// One live recognition stream. Fed chunks are queued for a worker thread that finds
+// the utterances in them, has each recognised as a whole once it ends, and collects
+// it as a Seg.
 class TranscriptionStream {
 public:
     struct Made {
@@ -91,7 +98,6 @@ private:
 
     void recognise();
     void recogniseQueue();
-    void collect(const std::vector<Utterance>& utterances, const Timeline& timeline);
 
     std::unique_ptr<Recognizer> recognizer_;
     AudioFormat bestFormat_;
