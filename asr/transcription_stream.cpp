@@ -208,74 +208,77 @@ TranscriptionStream::Made TranscriptionStream::make(SpeechEngine& engine, const 
 
 TranscriptionStream::TranscriptionStream(std::unique_ptr<Recognizer> recognizer, AudioFormat bestFormat,
                                          Sleep sleep)
-    : recognizer_(std::move(recognizer)), bestFormat_(bestFormat), sleep_(std::move(sleep)) {
-    worker_ = std::thread([this] { recognise(); });
+    : shared_(std::make_shared<Shared>()), bestFormat_(bestFormat), sleep_(std::move(sleep)) {
+    shared_->recognizer = std::move(recognizer);
+    worker_ = std::thread([shared = shared_, rate = bestFormat.sampleRate] { recognise(*shared, rate); });
 }
 
 TranscriptionStream::~TranscriptionStream() {
+    if (!worker_.joinable()) return;  // finished
     {
-        std::lock_guard lock(mutex_);
-        abandoned_ = true;
-        endOfInput_ = true;
+        std::lock_guard lock(shared_->mutex);
+        shared_->abandoned = true;
+        shared_->endOfInput = true;
     }
-    queued_.notify_all();
-    if (worker_.joinable()) worker_.join();
+    shared_->queued.notify_all();
+    worker_.detach();
 }
 
 std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::int64_t startMs) {
     Input input{toInt16(samples), startMs};
+    Shared& shared = *shared_;
     {
-        std::unique_lock lock(mutex_);
-        consumed_.wait(lock, [this] { return stopped_ || queuedSamples_ < kMaxQueuedSamples; });
-        if (!stopped_) {
-            queuedSamples_ += input.samples.size();
-            inputs_.push_back(std::move(input));
+        std::unique_lock lock(shared.mutex);
+        shared.consumed.wait(lock, [&] { return shared.stopped || shared.queuedSamples < kMaxQueuedSamples; });
+        if (!shared.stopped) {
+            shared.queuedSamples += input.samples.size();
+            shared.inputs.push_back(std::move(input));
         }
     }
-    queued_.notify_all();
-    settle(collector_, sleep_);
-    return collector_.drain();
+    shared.queued.notify_all();
+    settle(shared.collector, sleep_);
+    return shared.collector.drain();
 }
 
 std::vector<Seg> TranscriptionStream::finish() {
     {
-        std::lock_guard lock(mutex_);
-        endOfInput_ = true;
+        std::lock_guard lock(shared_->mutex);
+        shared_->endOfInput = true;
     }
-    queued_.notify_all();
+    shared_->queued.notify_all();
     worker_.join();
-    return collector_.drain();
+    return shared_->collector.drain();
 }
 
-void TranscriptionStream::recognise() {
+void TranscriptionStream::recognise(Shared& shared, double sampleRate) {
     try {
-        recogniseQueue();
+        recogniseQueue(shared, sampleRate);
     } catch (const std::exception&) {
         // A failing recogniser ends the results; what was collected stays.
     }
     {
-        std::lock_guard lock(mutex_);
-        stopped_ = true;
-        inputs_.clear();
-        queuedSamples_ = 0;
+        std::lock_guard lock(shared.mutex);
+        shared.stopped = true;
+        shared.inputs.clear();
+        shared.queuedSamples = 0;
     }
-    consumed_.notify_all();
+    shared.consumed.notify_all();
 }
 
-void TranscriptionStream::recogniseQueue() {
-    Listener listener(*recognizer_, collector_, abandoned_, bestFormat_.sampleRate);
+void TranscriptionStream::recogniseQueue(Shared& shared, double sampleRate) {
+    Listener listener(*shared.recognizer, shared.collector, shared.abandoned, sampleRate);
     for (;;) {
         Input input;
         {
-            std::unique_lock lock(mutex_);
-            queued_.wait(lock, [this] { return !inputs_.empty() || endOfInput_; });
-            if (abandoned_) return;
-            if (inputs_.empty()) break;
-            input = std::move(inputs_.front());
-            inputs_.pop_front();
-            queuedSamples_ -= input.samples.size();
+            std::unique_lock lock(shared.mutex);
+            shared.queued.wait(lock, [&] { return !shared.inputs.empty() || shared.endOfInput; });
+            if (shared.abandoned) return;
+            if (shared.inputs.empty()) break;
+            input = std::move(shared.inputs.front());
+            shared.inputs.pop_front();
+            shared.queuedSamples -= input.samples.size();
         }
-        consumed_.notify_all();
+        shared.consumed.notify_all();
         listener.take(input.samples, input.startMs);
     }
     listener.finish();

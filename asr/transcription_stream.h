@@ -95,23 +95,28 @@ private:
         std::vector<std::int16_t> samples;
         std::int64_t startMs = 0;
     };
+    // What the stream shares with its worker thread. The worker holds it too, so a
+    // stream released without finishing leaves at once, even while an utterance is
+    // being recognised, and the worker frees it when it ends.
+    struct Shared {
+        std::unique_ptr<Recognizer> recognizer;
+        Collector collector;
+        std::mutex mutex;
+        std::condition_variable queued;
+        std::condition_variable consumed;
+        std::deque<Input> inputs;
+        std::size_t queuedSamples = 0;
+        bool endOfInput = false;
+        std::atomic<bool> abandoned = false;  // released without finishing: drop queued input
+        bool stopped = false;                 // the worker has ended: nothing consumes input any more
+    };
 
-    void recognise();
-    void recogniseQueue();
+    static void recognise(Shared& shared, double sampleRate);
+    static void recogniseQueue(Shared& shared, double sampleRate);
 
-    std::unique_ptr<Recognizer> recognizer_;
+    std::shared_ptr<Shared> shared_;
     AudioFormat bestFormat_;
     Sleep sleep_;
-    Collector collector_;
-
-    std::mutex mutex_;
-    std::condition_variable queued_;
-    std::condition_variable consumed_;
-    std::deque<Input> inputs_;
-    std::size_t queuedSamples_ = 0;
-    bool endOfInput_ = false;
-    std::atomic<bool> abandoned_ = false;  // released without finishing: drop queued input
-    bool stopped_ = false;    // the worker has ended: nothing consumes input any more
     std::thread worker_;
 };
 

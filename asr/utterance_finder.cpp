@@ -7,7 +7,7 @@ namespace tevoli::asr {
 namespace {
 
 // In frames of 10 ms.
-constexpr std::int64_t kPreRoll = 30;   // kept before detected speech: the detector confirms it late
+constexpr std::int64_t kPreRoll = 20;   // kept before detected speech: the detector confirms it late
 constexpr std::int64_t kTail = 20;      // of a closing pause kept in the utterance
 constexpr std::int64_t kPause = 40;     // of silence that ends an utterance
 constexpr std::int64_t kLong = 1000;    // from here on any silent frame ends the utterance

@@ -34,16 +34,17 @@ TEST(UtteranceFinder, CutsUtterancesAtPausesAndLongSpeechAtItsQuietestMoment) {
         std::vector<Span> spans;  // the last one closed by the end of the run, if open
     };
     const Case cases[] = {
-        // 300 ms kept before speech, 200 ms of the closing 400 ms pause kept after it.
-        {"100.50s40.", {at(70, 170)}},
+        // 200 ms kept before speech, 200 ms of the closing 400 ms pause kept after it.
+        {"100.50s40.", {at(80, 170)}},
         {"10.50s40.", {at(0, 80)}},
-        {"50s39.50s40.", {at(0, 159)}},               // a shorter pause goes on
-        {"50s45.10s40.", {at(0, 70), at(70, 125)}},     // never before the previous end
+        {"50s39.50s40.", {at(0, 159)}},  // a shorter pause goes on
+        {"50s40.10s40.", {at(0, 70), at(70, 120)}},
         {"50s10.", {at(0, 60)}},                      // the end of the run closes it
         {"50s", {at(0, 50)}},
         // From 10 s on, any silent frame ends it; at 12 s it is cut at its quietest
         // moment since 8 s, and what follows goes on as the next utterance.
         {"1000s1.", {at(0, 1001)}},
+        {"1000s1.5s", {at(0, 1001), at(1001, 1006)}},  // never before the previous end
         {"999s1.", {at(0, 1000)}},
         {"900s5q295s30s", {at(0, 902), at(902, 1230)}},
         {"1200s", {at(0, 802), at(802, 1200)}},
@@ -67,9 +68,9 @@ TEST(UtteranceFinder, CutsUtterancesAtPausesAndLongSpeechAtItsQuietestMoment) {
 TEST(UtteranceFinder, KeepsWhatAnUtteranceToComeMayInclude) {
     UtteranceFinder finder(16000);  // a run that starts a second into the stream
     for (int i = 0; i < 100; ++i) finder.frame(false, 0);
-    EXPECT_EQ(finder.keepFrom(), 16000 + 70 * 160);
+    EXPECT_EQ(finder.keepFrom(), 16000 + 80 * 160);
     finder.frame(true, 1);
-    EXPECT_EQ(finder.keepFrom(), 16000 + 70 * 160);
+    EXPECT_EQ(finder.keepFrom(), 16000 + 80 * 160);
     for (int i = 0; i < 40; ++i) finder.frame(false, 0);
     EXPECT_EQ(finder.keepFrom(), 16000 + 121 * 160);  // the end of the utterance
     EXPECT_FALSE(finder.endRun(16000 + 141 * 160));
