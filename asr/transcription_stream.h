@@ -36,38 +36,10 @@ private:
 // stays the same for 8 polls of 10 ms, giving up after 150 polls.
 void settle(const Collector& collector, const Sleep& sleep);
 
-// Where each queued chunk's samples lie on the host's timeline, so that sample
-// positions of the recogniser map back to milliseconds; chunks need not touch.
-class Timeline {
-public:
-    explicit Timeline(double sampleRate) : sampleRate_(sampleRate) {}
-    void add(std::int64_t firstSample, std::int64_t count, std::int64_t startMs);
-    // Milliseconds of a segment's start sample and of its end (one past its last sample);
-    // nothing when no chunk holds the sample or the time does not fit in 64 bits.
-    std::optional<std::int64_t> startMs(std::int64_t sample) const;
-    std::optional<std::int64_t> endMs(std::int64_t sample) const;
-    // Samples before `sample` will not be asked for again.
-    void forgetBefore(std::int64_t sample);
-
-private:
-    struct Chunk {
-        std::int64_t firstSample, count, startMs;
-    };
-    std::optional<std::int64_t> at(const Chunk& chunk, std::int64_t sample) const;
-    const Chunk* holding(std::int64_t sample) const;
-
-    double sampleRate_;
-    std::vector<Chunk> chunks_;
-};
-
 // Audio waiting for the recogniser beyond this (five minutes) makes "feed" wait
 // for it to catch up, so a host that feeds far faster than real time cannot
 // exhaust the memory.
 inline constexpr std::size_t kMaxQueuedSamples = 16000 * 300;
-
-// A chunk that starts more than this before or after the end of the previous one
-// does not continue it: the host's timeline jumped, and no utterance spans the jump.
-inline constexpr double kJumpToleranceMs = 50;
 
 // One live recognition stream. Fed chunks are queued for a worker thread that finds
 // the utterances in them, has each recognised as a whole once it ends, and collects

@@ -1,4 +1,5 @@
 #include "transcription_stream.h"
+#include "timeline.h"
 
 #include <gtest/gtest.h>
 
