@@ -1,6 +1,5 @@
 #include "runner.h"
 
-#include <functional>
 #include <string_view>
 
 #include "pcm.h"
@@ -21,6 +20,7 @@ Reply withSegments(std::vector<Seg> segments) {
     return reply;
 }
 
+// "begin" and "feed" without a stream name mean this one.
 std::string streamName(const Request& request) { return request.stream.value_or("default"); }
 
 }  // namespace
@@ -28,16 +28,15 @@ std::string streamName(const Request& request) { return request.stream.value_or(
 Runner::Runner(SpeechEngine& engine, Sleep sleep) : engine_(engine), sleep_(std::move(sleep)) {}
 
 Reply Runner::handle(const Request& request) {
-    using Operation = std::function<Reply(Runner&, const Request&)>;
-    static const std::map<std::string_view, Operation> operations = {
-        {"status", [](Runner& r, const Request&) { return r.status(); }},
-        {"begin", [](Runner& r, const Request& q) { return r.begin(streamName(q), q.locale); }},
-        {"feed", [](Runner& r, const Request& q) { return r.feed(streamName(q), q.pcm, q.offset_ms.value_or(0)); }},
-        {"finish", [](Runner& r, const Request& q) { return r.finish(q.stream); }},
+    static constexpr std::pair<std::string_view, Reply (Runner::*)(const Request&)> kOperations[] = {
+        {"status", &Runner::status},
+        {"begin", &Runner::begin},
+        {"feed", &Runner::feed},
+        {"finish", &Runner::finish},
     };
-    const auto operation = operations.find(request.op);
-    if (operation == operations.end()) return Reply::failure("unknown op: " + request.op);
-    return operation->second(*this, request);
+    for (const auto& [name, operation] : kOperations)
+        if (request.op == name) return (this->*operation)(request);
+    return Reply::failure("unknown op: " + request.op);
 }
 
 std::optional<std::string> Runner::resolveLocale(const std::optional<std::string>& requested) {
@@ -51,7 +50,7 @@ std::optional<std::string> Runner::resolveLocale(const std::optional<std::string
     return std::nullopt;
 }
 
-Reply Runner::status() {
+Reply Runner::status(const Request&) {
     Reply reply = success();
     reply.available = false;
     if (!engine_.isAvailable()) {
@@ -64,12 +63,13 @@ Reply Runner::status() {
     return reply;
 }
 
-Reply Runner::begin(const std::string& stream, const std::optional<std::string>& locale) {
+Reply Runner::begin(const Request& request) {
+    const std::string stream = streamName(request);
     Reply reply = success();
     reply.downloaded = false;
     if (streams.contains(stream)) return reply;
     if (!engine_.isAvailable()) return Reply::failure("Apple's speech recognizer isn't available");
-    const auto resolved = resolveLocale(locale);
+    const auto resolved = resolveLocale(request.locale);
     if (!resolved) return Reply::failure("no supported speech locale");
     try {
         if (streams.size() >= kMaxOpenStreams)
@@ -83,22 +83,23 @@ Reply Runner::begin(const std::string& stream, const std::optional<std::string>&
     return reply;
 }
 
-Reply Runner::feed(const std::string& stream, const std::optional<std::string>& pcm, std::int64_t offsetMs) {
+Reply Runner::feed(const Request& request) {
+    const std::string stream = streamName(request);
     const auto open = streams.find(stream);
     if (open == streams.end()) return Reply::failure("feed before begin for stream \"" + stream + "\"");
-    const std::optional<std::string> bytes = pcm ? decodeBase64(*pcm) : std::nullopt;
+    const std::optional<std::string> bytes = request.pcm ? decodeBase64(*request.pcm) : std::nullopt;
     if (!bytes) return Reply::failure("missing or invalid pcm");
     try {
-        return withSegments(open->second->feed(samplesFromBytes(*bytes), offsetMs));
+        return withSegments(open->second->feed(samplesFromBytes(*bytes), request.offset_ms.value_or(0)));
     } catch (const std::exception& error) {
         return Reply::failure(std::string("feed failed: ") + error.what());
     }
 }
 
-Reply Runner::finish(const std::optional<std::string>& stream) {
+Reply Runner::finish(const Request& request) {
     std::vector<std::string> names;
-    if (stream) {
-        names.push_back(*stream);
+    if (request.stream) {
+        names.push_back(*request.stream);
     } else {
         for (const auto& entry : streams) names.push_back(entry.first);
     }
@@ -116,6 +117,15 @@ Reply Runner::finish(const std::optional<std::string>& stream) {
         }
     }
     return withSegments(std::move(combined));
+}
+
+LineServer Runner::lineServer() {
+    return {kMaxRequestLine,
+            [this](std::string_view text) {
+                const std::optional<Request> request = decodeRequest(text);
+                return encodeReply(request ? handle(*request) : Reply::failure("bad request"));
+            },
+            encodeReply(Reply::failure("request too long")), std::string(kEncodeFailedLine)};
 }
 
 }  // namespace tevoli::asr

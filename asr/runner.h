@@ -4,7 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "protocol.h"
+#include "asr_protocol.h"
+#include "json_lines_server.h"
 #include "speech_engine.h"
 #include "transcription_stream.h"
 
@@ -20,12 +21,14 @@ class Runner {
 public:
     explicit Runner(SpeechEngine& engine, Sleep sleep = sleepFor);
     Reply handle(const Request& request);
+    // The transcription server's part in the shared JSON-lines loop.
+    LineServer lineServer();
 
 private:
-    Reply status();
-    Reply begin(const std::string& stream, const std::optional<std::string>& locale);
-    Reply feed(const std::string& stream, const std::optional<std::string>& pcm, std::int64_t offsetMs);
-    Reply finish(const std::optional<std::string>& stream);
+    Reply status(const Request& request);
+    Reply begin(const Request& request);
+    Reply feed(const Request& request);
+    Reply finish(const Request& request);
     std::optional<std::string> resolveLocale(const std::optional<std::string>& requested);
 
     SpeechEngine& engine_;

@@ -32,12 +32,6 @@ std::string quoted(const std::string& message) {
 
 }  // namespace
 
-HelperError::HelperError(std::string message, std::string text)
-    : message_(std::move(message)), text_(std::move(text)) {}
-
-HelperError HelperError::msg(std::string message) {
-    std::string text = "msg(" + quoted(message) + ")";
-    return HelperError(std::move(message), std::move(text));
-}
+HelperError HelperError::msg(std::string message) { return HelperError("msg(" + quoted(message) + ")"); }
 
 }  // namespace tevoli::asr

@@ -20,11 +20,9 @@ class HelperError : public std::exception {
 public:
     static HelperError msg(std::string message);
     const char* what() const noexcept override { return text_.c_str(); }
-    const std::string& message() const { return message_; }
 
 private:
-    HelperError(std::string message, std::string text);
-    std::string message_;
+    explicit HelperError(std::string text) : text_(std::move(text)) {}
     std::string text_;
 };
 

@@ -3,24 +3,13 @@
 #include "app_identity.h"
 #include "pulse_connection.h"
 
-namespace tevoli {
+namespace tevoli::detect {
 namespace {
-
-struct ServerQuery {
-    pa_threaded_mainloop* loop;
-    std::string defaultSource;
-};
 
 struct SourceQuery {
     pa_threaded_mainloop* loop;
     std::optional<InputDevice> device;
 };
-
-void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
-    auto* query = static_cast<ServerQuery*>(userdata);
-    if (info != nullptr && info->default_source_name != nullptr) query->defaultSource = info->default_source_name;
-    pa_threaded_mainloop_signal(query->loop, 0);
-}
 
 void onSourceInfo(pa_context*, const pa_source_info* info, int, void* userdata) {
     auto* query = static_cast<SourceQuery*>(userdata);
@@ -32,16 +21,13 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int, void* userdata) 
 }  // namespace
 
 std::optional<InputDevice> LinuxSystemState::defaultInputDevice() {
-    std::string error;
-    const auto pulse = PulseConnection::open("Tevoli Detect", error);
+    const auto pulse = PulseConnection::open("Tevoli Detect");
     if (!pulse) return std::nullopt;
     PulseConnection::Lock lock(*pulse);
-    ServerQuery server{pulse->loop(), {}};
-    if (!pulse->await(pa_context_get_server_info(pulse->context(), onServerInfo, &server)) ||
-        server.defaultSource.empty())
-        return std::nullopt;
+    const std::optional<PulseDefaults> defaults = pulse->defaults();
+    if (!defaults || defaults->source.empty()) return std::nullopt;
     SourceQuery source{pulse->loop(), std::nullopt};
-    if (!pulse->await(pa_context_get_source_info_by_name(pulse->context(), server.defaultSource.c_str(),
+    if (!pulse->await(pa_context_get_source_info_by_name(pulse->context(), defaults->source.c_str(),
                                                          onSourceInfo, &source)))
         return std::nullopt;
     return source.device;
@@ -53,4 +39,4 @@ std::vector<std::optional<std::string>> LinuxSystemState::runningApplications() 
     return identifiers;
 }
 
-}  // namespace tevoli
+}  // namespace tevoli::detect

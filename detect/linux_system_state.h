@@ -1,7 +1,7 @@
 #pragma once
 #include "system_state.h"
 
-namespace tevoli {
+namespace tevoli::detect {
 
 // The sound server's default source and the processes in /proc.
 class LinuxSystemState : public SystemState {
@@ -10,4 +10,4 @@ public:
     std::vector<std::optional<std::string>> runningApplications() override;
 };
 
-}  // namespace tevoli
+}  // namespace tevoli::detect

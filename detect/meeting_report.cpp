@@ -1,56 +1,31 @@
 #include "meeting_report.h"
 
 #include <algorithm>
-#include <array>
 
 #include "json_string.h"
+#include "meeting_apps.h"
 
-namespace tevoli {
+namespace tevoli::detect {
 namespace {
 
-struct MeetingApp {
-    std::string_view bundleIdentifier;
-    std::string_view displayName;
-};
-
-// Every browser is reported under one name.
-constexpr std::array kMeetingApps{
-    MeetingApp{"us.zoom.xos", "Zoom"},
-    MeetingApp{"com.microsoft.teams2", "Microsoft Teams"},
-    MeetingApp{"com.microsoft.teams", "Microsoft Teams"},
-    MeetingApp{"com.cisco.webexmeetingsapp", "Webex"},
-    MeetingApp{"com.google.Chrome", "Browser"},
-    MeetingApp{"com.google.Chrome.beta", "Browser"},
-    MeetingApp{"com.apple.Safari", "Browser"},
-    MeetingApp{"com.microsoft.edgemac", "Browser"},
-    MeetingApp{"company.thebrowser.Browser", "Browser"},
-    MeetingApp{"com.brave.Browser", "Browser"},
-    MeetingApp{"org.mozilla.firefox", "Browser"},
-};
-
-}  // namespace
-
-std::optional<std::string_view> meetingLabel(std::string_view bundleIdentifier) {
-    for (const auto& app : kMeetingApps)
-        if (app.bundleIdentifier == bundleIdentifier) return app.displayName;
-    return std::nullopt;
-}
-
+// True when the default input device is a microphone that is being recorded from.
 bool micInUse(SystemState& system) {
     const auto device = system.defaultInputDevice();
     return device && device->runningSomewhere && !device->monitor;
 }
 
+// Display names of the running meeting applications, each once.
 std::vector<std::string> runningMeetingApps(SystemState& system) {
     std::vector<std::string> names;
     for (const auto& identifier : system.runningApplications()) {
         if (!identifier) continue;
-        const auto label = meetingLabel(*identifier);
+        const auto label = meetingAppName(*identifier);
         if (label && std::find(names.begin(), names.end(), *label) == names.end()) names.emplace_back(*label);
     }
     return names;
 }
 
+// {"micInUse":<bool>,"apps":[<names>]} and a line feed.
 std::string reportLine(bool micInUse, const std::vector<std::string>& apps) {
     std::string line = "{\"micInUse\":";
     line += micInUse ? "true" : "false";
@@ -63,9 +38,11 @@ std::string reportLine(bool micInUse, const std::vector<std::string>& apps) {
     return line;
 }
 
+}  // namespace
+
 std::string meetingReport(SystemState& system) {
     const bool mic = micInUse(system);
     return reportLine(mic, runningMeetingApps(system));
 }
 
-}  // namespace tevoli
+}  // namespace tevoli::detect

@@ -1,26 +1,13 @@
 #pragma once
-#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "system_state.h"
 
-namespace tevoli {
+namespace tevoli::detect {
 
-// Display name of a meeting application or browser; exact, case-sensitive match.
-std::optional<std::string_view> meetingLabel(std::string_view bundleIdentifier);
-
-// True when the default input device is a microphone that is being recorded from.
-bool micInUse(SystemState& system);
-
-// Display names of the running meeting applications, each once.
-std::vector<std::string> runningMeetingApps(SystemState& system);
-
-// {"micInUse":<bool>,"apps":[<names>]} and a line feed.
-std::string reportLine(bool micInUse, const std::vector<std::string>& apps);
-
-// The whole report: the microphone is asked first, then the applications.
+// The report line, {"micInUse":<bool>,"apps":[<names>]} and a line feed: the
+// microphone is asked first, then the running applications, each meeting
+// application named once.
 std::string meetingReport(SystemState& system);
 
-}  // namespace tevoli
+}  // namespace tevoli::detect

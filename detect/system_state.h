@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace tevoli {
+namespace tevoli::detect {
 
 // The default audio input device as the detector sees it.
 struct InputDevice {
@@ -21,4 +21,4 @@ public:
     virtual std::vector<std::optional<std::string>> runningApplications() = 0;
 };
 
-}  // namespace tevoli
+}  // namespace tevoli::detect

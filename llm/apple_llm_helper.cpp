@@ -1,15 +1,10 @@
 #include "apple_llm_helper.h"
 
-#include <array>
-#include <new>
-
-#include "utf8.h"
+#include <string_view>
+#include <utility>
 
 namespace tevoli::llm {
 namespace {
-
-const char* const kOtherCode = "other";
-const char* const kEncodeFailed = R"({"ok":false,"error":"encode failed","code":"other"})";
 
 std::string reasonText(ModelState state) {
     switch (state) {
@@ -26,23 +21,30 @@ std::string reasonText(ModelState state) {
     return "Apple Intelligence isn't available";
 }
 
-Reply failure(std::string error, std::string code = kOtherCode) {
+}  // namespace
+
+Reply AppleLLMHelper::handle(const Request& request) {
+    static constexpr std::pair<std::string_view, Reply (AppleLLMHelper::*)(const Request&)> kOperations[] = {
+        {"status", &AppleLLMHelper::status},
+        {"generate", &AppleLLMHelper::generate},
+    };
+    for (const auto& [name, operation] : kOperations)
+        if (request.op == name) return (this->*operation)(request);
+    return Reply::failure("unknown op: " + request.op);
+}
+
+// Asked afresh each time: a model that finishes loading is reported at once.
+Reply AppleLLMHelper::status(const Request&) {
+    const ModelState state = model_.availability();
     Reply reply;
-    reply.error = std::move(error);
-    reply.code = std::move(code);
+    reply.ok = true;
+    reply.available = state == ModelState::available;
+    if (state != ModelState::available) reply.reason = reasonText(state);
     return reply;
 }
 
-}  // namespace
-
-Availability AppleLLMHelper::availability() {
-    const ModelState state = model_.availability();
-    if (state == ModelState::available) return {true, std::nullopt};
-    return {false, reasonText(state)};
-}
-
-Reply AppleLLMHelper::generate(const std::string& system, const std::string& user) {
-    Generation generation = model_.generate(system, user);
+Reply AppleLLMHelper::generate(const Request& request) {
+    Generation generation = model_.generate(request.system.value_or(""), request.user.value_or(""));
     switch (generation.kind) {
         case Generation::Kind::answered: {
             Reply reply;
@@ -50,58 +52,19 @@ Reply AppleLLMHelper::generate(const std::string& system, const std::string& use
             reply.content = std::move(generation.text);
             return reply;
         }
-        case Generation::Kind::contextExceeded: return failure("context window exceeded", "context_exceeded");
+        case Generation::Kind::contextExceeded: return Reply::failure("context window exceeded", "context_exceeded");
         case Generation::Kind::failed: break;
     }
-    return failure(std::move(generation.text));
+    return Reply::failure(std::move(generation.text));
 }
 
-Reply AppleLLMHelper::status(const Request&) {
-    Availability state = availability();
-    Reply reply;
-    reply.ok = true;
-    reply.available = state.available;
-    reply.reason = std::move(state.reason);
-    return reply;
-}
-
-Reply AppleLLMHelper::generateFor(const Request& request) {
-    return generate(request.system.value_or(""), request.user.value_or(""));
-}
-
-std::optional<Reply> AppleLLMHelper::respond(const Line& line) {
-    if (line.tooLong) return failure("request too long");
-    const std::string text = trimmedUtf8(line.text);
-    if (text.empty()) return std::nullopt;
-    const std::optional<Request> request = decodeRequest(text);
-    if (!request) return failure("bad request");
-
-    using Handler = Reply (AppleLLMHelper::*)(const Request&);
-    static const std::array<std::pair<std::string_view, Handler>, 2> operations{{
-        {"status", &AppleLLMHelper::status},
-        {"generate", &AppleLLMHelper::generateFor},
-    }};
-    for (const auto& [name, handler] : operations) {
-        if (request->op == name) return (this->*handler)(*request);
-    }
-    return failure("unknown op: " + request->op);
-}
-
-void AppleLLMHelper::serve(const NextLine& next, const WriteBytes& write) {
-    while (const std::optional<Line> line = next()) {
-        if (const std::optional<Reply> reply = respond(*line)) emit(*reply, write);
-    }
-}
-
-void AppleLLMHelper::emit(const Reply& reply, const WriteBytes& write) {
-    std::string json;
-    try {
-        json = encodeReply(reply);
-    } catch (const std::bad_alloc&) {
-        json = kEncodeFailed;  // still one line for the request
-    }
-    write(json);
-    write("\n");
+LineServer AppleLLMHelper::lineServer() {
+    return {kMaxRequestLine,
+            [this](std::string_view text) {
+                const std::optional<Request> request = decodeRequest(text);
+                return encodeReply(request ? handle(*request) : Reply::failure("bad request"));
+            },
+            encodeReply(Reply::failure("request too long")), std::string(kEncodeFailedLine)};
 }
 
 }  // namespace tevoli::llm

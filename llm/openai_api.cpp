@@ -1,10 +1,10 @@
 #include "openai_api.h"
 
-#include <algorithm>
-#include <cctype>
 #include <optional>
 
 #include <nlohmann/json.hpp>
+
+#include "utf8.h"
 
 namespace tevoli::llm {
 namespace {
@@ -15,28 +15,28 @@ constexpr long kServiceUnavailable = 503;
 
 Generation failed(std::string text) { return {Generation::Kind::failed, std::move(text)}; }
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
+// The body as JSON, or discarded. Ill-formed UTF-8 is read as U+FFFD, so one bad
+// byte in an answer does not cost the whole answer.
+json bodyOf(const HttpResult& result) { return json::parse(toValidUtf8(result.body), nullptr, false); }
 
 std::string stringAt(const json& object, const char* key) {
     const auto it = object.find(key);
     return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-// llama.cpp names the case by its type, OpenAI-style servers by their code, others
-// only say it in the message.
+// Only the servers' own answers to a prompt longer than the context: llama.cpp names
+// the case by its type, OpenAI-style servers by their code, older llama.cpp servers and
+// vLLM only in these words. Any other error about the context (one the server could not
+// allocate, say) is the model's own failure: the prompt is not to blame.
 bool exceedsContext(const std::string& type, const std::string& code, const std::string& message) {
     if (type == "exceed_context_size_error" || code == "context_length_exceeded") return true;
-    const std::string text = lowered(message);
-    return text.find("context") != std::string::npos &&
-           (text.find("exceed") != std::string::npos || text.find("maximum context length") != std::string::npos);
+    return message.find("exceeds the available context size") != std::string::npos ||
+           message.find("maximum context length") != std::string::npos;
 }
 
 // An HTTP error answer: the server's own message when it gives one.
 Generation errorFrom(const HttpResult& result) {
-    const json body = json::parse(result.body, nullptr, false);
+    const json body = bodyOf(result);
     std::string type, code, message;
     if (body.is_object()) {
         const auto error = body.find("error");
@@ -71,7 +71,7 @@ Listing listingFrom(const HttpResult& result) {
     }
     if (result.status == kServiceUnavailable) return {Listing::Kind::loading, {}, errorFrom(result)};
     if (result.status != 200) return {Listing::Kind::unusable, {}, errorFrom(result)};
-    const json body = json::parse(result.body, nullptr, false);
+    const json body = bodyOf(result);
     const auto data = body.is_object() ? body.find("data") : body.end();
     if (!body.is_object() || data == body.end() || !data->is_array()) {
         return {Listing::Kind::unusable, {}, failed("the server at this address lists no models")};
@@ -108,7 +108,7 @@ std::string chatRequestBody(const std::string& model, const std::string& system,
 Generation generationFrom(const HttpResult& result) {
     if (!result.delivered) return failed(result.error);
     if (result.status != 200) return errorFrom(result);
-    const json body = json::parse(result.body, nullptr, false);
+    const json body = bodyOf(result);
     try {
         const json& content = body.at("choices").at(0).at("message").at("content");
         if (content.is_string()) return {Generation::Kind::answered, content.get<std::string>()};

@@ -22,7 +22,8 @@ struct Translation {
     std::string_view identifier;
 };
 
-// Linux names of the applications the host knows under other identifiers.
+// Linux names of the applications the host knows under other identifiers; the
+// meeting applications among them are those of common/meeting_apps.cpp.
 constexpr std::array kTranslations{
     Translation{"zoom", "us.zoom.xos"},
     Translation{"us.zoom.Zoom", "us.zoom.xos"},
@@ -181,9 +182,9 @@ std::string_view baseName(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
-
-std::string translateIdentity(const std::string& raw, const std::string& executable) {
+// The host's identifier for a raw identity (flatpak id, snap name or executable base
+// name); `executable` is the full path when the identity came from it, else empty.
+std::string translateIdentity(const std::string& raw, const std::string& executable = "") {
     if (raw == "chrome") {
         for (const auto& folder : kChromeFolders)
             if (executable.starts_with(folder.raw)) return std::string(folder.identifier);
@@ -192,6 +193,8 @@ std::string translateIdentity(const std::string& raw, const std::string& executa
         if (t.raw == raw) return std::string(t.identifier);
     return raw;
 }
+
+}  // namespace
 
 std::optional<std::string> appIdentifier(int pid, const std::string& procRoot) {
     const std::string dir = procRoot + "/" + std::to_string(pid) + "/";

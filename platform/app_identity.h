@@ -13,8 +13,4 @@ std::optional<std::string> appIdentifier(int pid, const std::string& procRoot = 
 // Ids of the processes listed in procRoot right now.
 std::vector<int> processIds(const std::string& procRoot = "/proc");
 
-// The host's identifier for a raw identity (flatpak id, snap name or executable base
-// name); `executable` is the full path when the identity came from it, else empty.
-std::string translateIdentity(const std::string& raw, const std::string& executable = "");
-
 }  // namespace tevoli

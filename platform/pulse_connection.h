@@ -1,19 +1,27 @@
 #pragma once
 #include <pulse/pulseaudio.h>
 
+#include <functional>
+#include <list>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tevoli {
+
+// The sound server's default devices by name; empty where it has none.
+struct PulseDefaults {
+    std::string sink;
+    std::string source;
+};
 
 // A connected PulseAudio context on its own threaded main loop (the loop's thread
 // runs every callback). The server is the one libpulse finds by itself (PULSE_SERVER,
 // the user's runtime folder); nothing is ever spawned.
 class PulseConnection {
 public:
-    // Connects and waits until the context is ready. On failure returns null and
-    // sets `error` to libpulse's own text.
-    static std::unique_ptr<PulseConnection> open(const char* clientName, std::string& error);
+    // Connects and waits until the context is ready; null when no server answers.
+    static std::unique_ptr<PulseConnection> open(const char* clientName);
     PulseConnection() = default;  // unconnected; use open()
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
@@ -21,11 +29,17 @@ public:
 
     pa_threaded_mainloop* loop() const { return loop_; }
     pa_context* context() const { return context_; }
-    std::string lastError() const;
 
     // Waits, with the loop locked, until `operation` is done; callbacks must call
     // pa_threaded_mainloop_signal(loop, 0). Takes ownership of the operation.
     bool await(pa_operation* operation);
+
+    using DefaultsDone = std::function<void(std::optional<PulseDefaults>)>;
+    // Asks for the defaults; `done` runs on the loop's thread, with nothing when the
+    // query failed, never when the connection dies first. Call with the loop locked.
+    void queryDefaults(DefaultsDone done);
+    // The same, waited for: with the loop locked, from any thread but the loop's.
+    std::optional<PulseDefaults> defaults();
 
     // Holds the loop's lock for a scope (every call into libpulse needs it).
     class Lock {
@@ -40,8 +54,11 @@ public:
     };
 
 private:
+    struct DefaultsQuery;
+
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
+    std::list<DefaultsQuery> queries_;
 };
 
 }  // namespace tevoli

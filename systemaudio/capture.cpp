@@ -2,28 +2,28 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
-#include <limits>
-#include <vector>
+
+#include "write_all.h"
 
 namespace tevoli::systemaudio {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::string_view tapFailed =
+constexpr std::string_view kTapFailed =
     "AudioHardwareCreateProcessTap failed (is audio-capture permission granted?)";
-constexpr std::string_view formatFailed = "could not read tap format";
-constexpr std::string_view deviceFailed = "AudioHardwareCreateAggregateDevice failed";
-constexpr std::string_view readerFailed = "AudioDeviceCreateIOProcIDWithBlock failed";
-constexpr std::string_view startFailed = "AudioDeviceStart failed";
-constexpr std::string_view captureLost = "capture lost: ";
+constexpr std::string_view kFormatFailed = "could not read tap format";
+constexpr std::string_view kDeviceFailed = "AudioHardwareCreateAggregateDevice failed";
+constexpr std::string_view kReaderFailed = "AudioDeviceCreateIOProcIDWithBlock failed";
+constexpr std::string_view kStartFailed = "AudioDeviceStart failed";
+constexpr std::string_view kCaptureLost = "capture lost: ";
 
-constexpr auto writerIdlePoll = 10ms;
-constexpr auto parentPoll = 1s;
-// How long the exit waits for the writer to hand over the last audio.
-constexpr auto drainLimit = 500ms;
+Ending failed(std::string_view message) { return Ending::failure(std::string(message)); }
+
+// The parent that started the program is gone once the parent id is 1 or another
+// one: an orphan is adopted by the nearest subreaper, not always by process 1.
+bool parentGone(long startParent, long parent) { return parent == 1 || parent != startParent; }
 
 }  // namespace
 
@@ -32,84 +32,84 @@ std::string headerLine(std::int64_t sampleRate, std::int64_t channels) {
 }
 
 std::string capturingLine(std::int64_t sampleRate, std::int64_t channels) {
-    return std::string(failPrefix) + "capturing " + std::to_string(sampleRate) + " Hz, " +
+    return std::string(kFailPrefix) + "capturing " + std::to_string(sampleRate) + " Hz, " +
            std::to_string(channels) + " ch\n";
 }
 
 bool announcedRate(double rate, std::int64_t& sampleRate) {
     // 2^63 as a double; anything at or above it does not fit.
-    constexpr double limit = 9223372036854775808.0;
-    if (!std::isfinite(rate) || rate < 1.0 || rate >= limit) return false;
+    constexpr double kLimit = 9223372036854775808.0;
+    if (!std::isfinite(rate) || rate < 1.0 || rate >= kLimit) return false;
     sampleRate = static_cast<std::int64_t>(rate);
     return true;
 }
 
-Capture::Capture(SystemAudioTap& tap, Streams streams, std::function<bool()> parentGone)
-    : tap(tap), streams(streams), parentGone(std::move(parentGone)) {}
+Capture::Capture(SystemAudioTap& tap, std::function<long()> parentId, Streams streams, Timing timing)
+    : tap_(tap), parentId_(std::move(parentId)), startParent_(parentId_()), streams_(streams), timing_(timing) {}
 
-Capture::Outcome Capture::start() {
-    auto failed = [](std::string_view message) { return Outcome{Outcome::failed, std::string(message)}; };
-    if (!tap.createTap()) return failed(tapFailed);
+Ending Capture::run(const std::function<void(StopRequest&)>& capturing) {
+    if (std::optional<Ending> startFailed = start()) return *startFailed;
+    capturing(stop_);
+    const Ending ending = stop_.wait();
+    cleanup();
+    return ending;
+}
+
+std::optional<Ending> Capture::start() {
+    if (!tap_.createTap()) return failed(kTapFailed);
     TapFormat format;
-    if (!tap.readFormat(format) || !announcedRate(format.sampleRate, rate) || format.channels < 1) {
-        return failed(formatFailed);
+    std::int64_t rate = 0;
+    if (!tap_.readFormat(format) || !announcedRate(format.sampleRate, rate) || format.channels < 1) {
+        return failed(kFormatFailed);
     }
-    channelCount = format.channels;
-    if (!tap.createDevice(deviceName)) return failed(deviceFailed);
+    if (!tap_.createDevice(kDeviceName)) return failed(kDeviceFailed);
 
-    const std::string header = headerLine(rate, channelCount);
-    if (!writeAll(streams.out, reinterpret_cast<const std::uint8_t*>(header.data()), header.size())) {
-        return Outcome{Outcome::outputClosed, {}};
-    }
-    const std::string capturing = capturingLine(rate, channelCount);
-    [[maybe_unused]] ssize_t written = ::write(streams.err, capturing.data(), capturing.size());
+    if (!writeAll(streams_.out, headerLine(rate, format.channels))) return Ending{};
+    const std::string capturing = capturingLine(rate, format.channels);
+    [[maybe_unused]] ssize_t written = ::write(streams_.err, capturing.data(), capturing.size());
 
-    writer = std::jthread([this](std::stop_token stopping) { writeLoop(stopping); });
-    parentWatch = std::jthread([this](std::stop_token stopping) { watchParent(stopping); });
+    writer_ = std::jthread([this](std::stop_token stopping) { writeLoop(stopping); });
+    parentWatch_ = std::jthread([this](std::stop_token stopping) { watchParent(stopping); });
 
-    auto lost = [this](std::string reason) { stop.request({1, std::string(captureLost) + reason}); };
-    if (!tap.installReader(pending, lost)) return failed(readerFailed);
-    if (!tap.startDevice()) return failed(startFailed);
-    return {};
+    auto lost = [this](std::string reason) { stop_.request(Ending::failure(std::string(kCaptureLost) + reason)); };
+    if (!tap_.installReader(pending_, lost)) return failed(kReaderFailed);
+    if (!tap_.startDevice()) return failed(kStartFailed);
+    return std::nullopt;
 }
 
 void Capture::writeLoop(std::stop_token stopping) {
-    std::vector<std::uint8_t> chunk;
+    std::string chunk;
     while (!stopping.stop_requested()) {
-        // Raised before taking, so cleanup never sees an empty buffer while bytes
-        // are still on their way out.
-        writing = true;
-        if (pending.takeAll(chunk)) {
-            const bool written = writeAll(streams.out, chunk.data(), chunk.size());
-            writing = false;
+        if (pending_.takeAll(chunk)) {
+            const bool written = writeAll(streams_.out, chunk);
+            pending_.written();
             if (!written) {
-                outputClosed = true;
-                stop.request({0, {}});
+                outputClosed_ = true;
+                stop_.request({});
                 return;
             }
             continue;
         }
-        writing = false;
-        std::this_thread::sleep_for(writerIdlePoll);
+        std::this_thread::sleep_for(timing_.writerIdlePoll);
     }
 }
 
 void Capture::watchParent(std::stop_token stopping) {
-    std::unique_lock guard(watchLock);
+    std::unique_lock guard(watchMutex_);
     while (!stopping.stop_requested()) {
-        if (parentGone()) {
-            stop.request({0, {}});
+        if (parentGone(startParent_, parentId_())) {
+            stop_.request({});
             return;
         }
-        watchWake.wait_for(guard, stopping, parentPoll, [] { return false; });
+        watchWake_.wait_for(guard, stopping, timing_.parentPoll, [] { return false; });
     }
 }
 
 void Capture::cleanup() {
-    tap.cleanup();
-    const auto deadline = std::chrono::steady_clock::now() + drainLimit;
-    while (!outputClosed && std::chrono::steady_clock::now() < deadline) {
-        if (pending.size() == 0 && !writing) return;
+    tap_.cleanup();
+    const auto deadline = std::chrono::steady_clock::now() + timing_.drainLimit;
+    while (!outputClosed_ && std::chrono::steady_clock::now() < deadline) {
+        if (pending_.drained()) return;
         std::this_thread::sleep_for(1ms);
     }
 }

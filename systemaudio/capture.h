@@ -1,9 +1,11 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -14,8 +16,8 @@
 
 namespace tevoli::systemaudio {
 
-inline constexpr std::string_view failPrefix = "tevoli-systemaudio: ";
-inline constexpr std::string_view deviceName = "Tevoli System Capture";
+inline constexpr std::string_view kFailPrefix = "tevoli-systemaudio: ";
+inline constexpr std::string_view kDeviceName = "Tevoli System Capture";
 
 std::string headerLine(std::int64_t sampleRate, std::int64_t channels);
 std::string capturingLine(std::int64_t sampleRate, std::int64_t channels);
@@ -27,51 +29,51 @@ struct Streams {
     int err = 2;
 };
 
+// The capture's waits, shortened by tests.
+struct Timing {
+    std::chrono::milliseconds writerIdlePoll{10};
+    std::chrono::milliseconds parentPoll{1000};
+    // How long the end waits for the writer to hand over the last audio, so a reader
+    // that stopped reading cannot hold the exit.
+    std::chrono::milliseconds drainLimit{500};
+};
+
 // The capture lifecycle: start-up in its fixed order, the writer and parent watchdog
-// threads, and the way out. The object is never destroyed in the program (exit ends
-// it with its threads running); destroying it stops the threads, for tests.
+// threads, and the way out. The program exits with the object alive (a writer may
+// be stuck on a full pipe); destroying it stops the threads, for tests.
 class Capture {
 public:
-    struct Outcome {
-        enum Kind { capturing, failed, outputClosed } kind = capturing;
-        std::string message;  // for `failed`
-    };
-
-    Capture(SystemAudioTap& tap, Streams streams, std::function<bool()> parentGone);
+    // `parentId` gives the current parent process id; its first answer is the
+    // parent the program started with.
+    Capture(SystemAudioTap& tap, std::function<long()> parentId, Streams streams = {}, Timing timing = {});
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
 
-    // Creates the tap and device, writes the header and the "capturing" line, starts
-    // the threads and the device.
-    Outcome start();
-    StopRequest& stopRequest() { return stop; }
-    // Parks until something ends the capture.
-    Ending waitForEnd() { return stop.wait(); }
-    // Exit-time: stops the device, then lets the writer hand over what is still
-    // pending (bounded, so a reader that stopped reading cannot hold the exit).
-    void cleanup();
-
-    std::int64_t sampleRate() const { return rate; }
-    std::int64_t channels() const { return channelCount; }
+    // Starts the capture, calls `capturing` once the device runs (the program takes
+    // its stop signals from there on), waits until something ends the capture, then
+    // stops the device and drains what is pending. Returns how the program ends; a
+    // start-up failure returns at once, with nothing dismantled.
+    Ending run(const std::function<void(StopRequest&)>& capturing);
 
 private:
+    std::optional<Ending> start();
     void writeLoop(std::stop_token stopping);
     void watchParent(std::stop_token stopping);
+    void cleanup();
 
-    SystemAudioTap& tap;
-    const Streams streams;
-    const std::function<bool()> parentGone;
-    std::int64_t rate = 0;
-    std::int64_t channelCount = 0;
-    PendingBuffer pending;
-    StopRequest stop;
-    std::atomic<bool> writing{false};
-    std::atomic<bool> outputClosed{false};
-    std::mutex watchLock;
-    std::condition_variable_any watchWake;
+    SystemAudioTap& tap_;
+    const std::function<long()> parentId_;
+    const long startParent_;
+    const Streams streams_;
+    const Timing timing_;
+    PendingBuffer pending_;
+    StopRequest stop_;
+    std::atomic<bool> outputClosed_{false};
+    std::mutex watchMutex_;
+    std::condition_variable_any watchWake_;
     // Last, so they stop before the state they use goes away.
-    std::jthread writer;
-    std::jthread parentWatch;
+    std::jthread writer_;
+    std::jthread parentWatch_;
 };
 
 }  // namespace tevoli::systemaudio

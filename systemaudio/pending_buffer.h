@@ -1,8 +1,7 @@
 #pragma once
 #include <cstddef>
-#include <cstdint>
 #include <mutex>
-#include <vector>
+#include <string>
 
 namespace tevoli::systemaudio {
 
@@ -11,16 +10,17 @@ namespace tevoli::systemaudio {
 class PendingBuffer {
 public:
     void append(const void* data, std::size_t size);
-    // Swaps the pending bytes into `out` (emptied first); false when there were none.
-    bool takeAll(std::vector<std::uint8_t>& out);
-    std::size_t size() const;
+    // For the writer: swaps the pending bytes into `out` (emptied first) and counts
+    // as writing until `written`; false when there were none.
+    bool takeAll(std::string& out);
+    void written();
+    // Nothing pending and nothing on its way out.
+    bool drained() const;
 
 private:
-    mutable std::mutex lock;
-    std::vector<std::uint8_t> pending;
+    mutable std::mutex mutex_;
+    std::string bytes_;
+    bool writing_ = false;
 };
-
-// Writes every byte to `fd`, continuing short writes; false as soon as a write fails.
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size);
 
 }  // namespace tevoli::systemaudio

@@ -1,8 +1,10 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tevoli::window {
+namespace {
 
 std::optional<std::uint32_t> parseWindowId(std::string_view text) {
     bool negative = false;
@@ -20,6 +22,8 @@ std::optional<std::uint32_t> parseWindowId(std::string_view text) {
     if (negative && value != 0) return std::nullopt;
     return static_cast<std::uint32_t>(value);
 }
+
+}  // namespace
 
 ParseStatus parseCommandLine(const std::vector<std::string>& args, CommandLine& out) {
     out = CommandLine{};

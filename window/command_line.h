@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,11 +20,9 @@ enum class ParseStatus { ok, watchUsage, captureUsage };
 inline constexpr std::string_view kWatchUsage = "usage: tevoli-window --watch <windowid>";
 inline constexpr std::string_view kCaptureUsage = "usage: tevoli-window --capture <windowid> <dest>";
 
-// A decimal unsigned 32-bit window id: one leading "+" allowed, "-" only before zeros.
-std::optional<std::uint32_t> parseWindowId(std::string_view text);
-
 // `args` starts with the program path. "--watch" wins over "--capture"; unknown
-// arguments are ignored.
+// arguments are ignored. A window id is a decimal unsigned 32-bit number: one
+// leading "+" allowed, "-" only before zeros.
 ParseStatus parseCommandLine(const std::vector<std::string>& args, CommandLine& out);
 
 }  // namespace tevoli::window

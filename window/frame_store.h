@@ -12,8 +12,9 @@ namespace tevoli::window {
 // Holds the latest complete frame of a watched window; snapshots render it on demand.
 class FrameStore {
 public:
-    // Snapshots come out at width x height, fixed when the stream starts.
-    FrameStore(int width, int height, std::chrono::milliseconds frameWait = std::chrono::seconds(2));
+    // Snapshots come out at width x height, fixed when the stream starts; a snapshot
+    // waits up to `frameWait` for a first frame.
+    FrameStore(int width, int height, std::chrono::milliseconds frameWait);
 
     void offer(Image frame);
     void markStopped();

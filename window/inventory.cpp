@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "json_string.h"
+#include "meeting_apps.h"
 
 #ifndef TEVOLI_HOST_BUNDLE_ID
 #error "TEVOLI_HOST_BUNDLE_ID must name the host application's identifier"
@@ -14,25 +15,6 @@
 
 namespace tevoli::window {
 namespace {
-
-struct LabelRule {
-    std::string_view bundle;
-    bool prefix;
-    std::string_view label;
-};
-
-constexpr std::array<LabelRule, 10> kLabels{{
-    {"us.zoom.", true, "Zoom"},
-    {"com.microsoft.teams", true, "Microsoft Teams"},
-    {"com.cisco.webex", true, "Webex"},
-    {"com.google.Chrome", false, "Browser"},
-    {"com.google.Chrome.beta", false, "Browser"},
-    {"com.apple.Safari", false, "Browser"},
-    {"com.microsoft.edgemac", false, "Browser"},
-    {"company.thebrowser.Browser", false, "Browser"},
-    {"com.brave.Browser", false, "Browser"},
-    {"org.mozilla.firefox", false, "Browser"},
-}};
 
 constexpr std::array<std::string_view, 12> kJunkPrefixes{
     "com.apple.appkit.xpc.",   "com.apple.SafariPlatformSupport", "com.apple.WindowManager",
@@ -49,15 +31,8 @@ constexpr std::array<std::string_view, 10> kExcludedOwners{
 // Sizes are reported truncated toward zero.
 long long points(double value) { return static_cast<long long>(std::trunc(value)); }
 
-}  // namespace
-
-std::optional<std::string> meetingLabel(const std::optional<std::string>& bundleId) {
-    if (!bundleId) return std::nullopt;
-    for (const auto& rule : kLabels) {
-        if (rule.prefix ? bundleId->starts_with(rule.bundle) : *bundleId == rule.bundle)
-            return std::string(rule.label);
-    }
-    return std::nullopt;
+std::optional<std::string_view> meetingLabel(const std::optional<std::string>& bundleId) {
+    return bundleId ? meetingWindowLabel(*bundleId) : std::nullopt;
 }
 
 bool isJunkBundle(const std::optional<std::string>& bundleId) {
@@ -68,6 +43,7 @@ bool isJunkBundle(const std::optional<std::string>& bundleId) {
     return false;
 }
 
+// The JSON object of one window, keys in wire order.
 std::string entry(std::uint32_t id, const std::string& app, const std::string& title, long long width,
                   long long height, bool meeting) {
     return "{\"id\":" + std::to_string(id) + ",\"app\":" + jsonString(app, JsonStringForm::window) +
@@ -75,13 +51,15 @@ std::string entry(std::uint32_t id, const std::string& app, const std::string& t
            ",\"height\":" + std::to_string(height) + ",\"meeting\":" + (meeting ? "true" : "false") + "}";
 }
 
+}  // namespace
+
 std::vector<std::string> sckEntries(const std::vector<ShareableWindow>& content, bool listAll) {
     std::vector<std::string> entries;
     for (const ShareableWindow& window : content) {
         if (window.layer != 0) continue;
         const long long width = points(window.width);
         const long long height = points(window.height);
-        const std::optional<std::string> label = meetingLabel(window.bundleId);
+        const std::optional<std::string_view> label = meetingLabel(window.bundleId);
         if (label) {
             if (listAll && isJunkBundle(window.bundleId)) continue;
             if (width < 400 || height < 300) continue;
@@ -91,7 +69,7 @@ std::vector<std::string> sckEntries(const std::vector<ShareableWindow>& content,
         }
         const std::string title = window.title.value_or("");
         if (!window.onScreen && title.empty() && (width < 900 || height < 600)) continue;
-        std::string app = label ? *label : window.appName;
+        std::string app = label ? std::string(*label) : window.appName;
         if (app.empty()) app = "App";
         entries.push_back(entry(window.id, app, title, width, height, label.has_value()));
     }
@@ -100,9 +78,8 @@ std::vector<std::string> sckEntries(const std::vector<ShareableWindow>& content,
 
 std::vector<std::string> legacyEntries(const std::vector<ServerWindow>& windows,
                                        const std::vector<RunningApplication>& running, bool listAll) {
-    std::map<std::int32_t, std::string> meetingProcesses;
+    std::map<std::int32_t, std::string_view> meetingProcesses;
     for (const RunningApplication& app : running) {
-        if (!app.bundleId) continue;
         if (auto label = meetingLabel(app.bundleId)) meetingProcesses[app.pid] = *label;
     }
     std::vector<std::string> entries;
@@ -119,7 +96,7 @@ std::vector<std::string> legacyEntries(const std::vector<ServerWindow>& windows,
             if (!listAll || excludedOwner) continue;
             if (window.width < 200 || window.height < 200) continue;
         }
-        std::string app = isMeeting ? meeting->second : window.ownerName;
+        std::string app = isMeeting ? std::string(meeting->second) : window.ownerName;
         if (app.empty()) app = "App";
         entries.push_back(entry(window.number, app, window.name, points(window.width), points(window.height), isMeeting));
     }

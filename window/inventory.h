@@ -1,6 +1,4 @@
 #pragma once
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,13 +6,10 @@
 
 namespace tevoli::window {
 
-std::optional<std::string> meetingLabel(const std::optional<std::string>& bundleId);
-bool isJunkBundle(const std::optional<std::string>& bundleId);
-
-// The JSON object of one window, keys in wire order.
-std::string entry(std::uint32_t id, const std::string& app, const std::string& title, long long width,
-                  long long height, bool meeting);
-
+// The listing's window entries, in the order of their source, from each of the two
+// sources list mode has. `sck` names the shareable content, the normal source, with
+// each window's owning identifier; `legacy` names the window server's own list, the
+// fallback, where meeting windows are known by their owner's process.
 std::vector<std::string> sckEntries(const std::vector<ShareableWindow>& content, bool listAll);
 std::vector<std::string> legacyEntries(const std::vector<ServerWindow>& windows,
                                        const std::vector<RunningApplication>& running, bool listAll);

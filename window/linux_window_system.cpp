@@ -14,12 +14,18 @@
 namespace tevoli::window {
 namespace {
 
-enum AtomIndex { kClientList, kPid, kName, kUtf8String, kType, kTypeNormal, kTypeDialog, kState, kStateHidden };
+// The window types come last: every standard one, so that a type list can be read
+// past a vendor's own types.
+enum AtomIndex { kClientList, kPid, kName, kUtf8String, kType, kState, kStateHidden, kTypeNormal, kTypeDialog };
 
 std::vector<xcb_atom_t> internAtoms(const XcbConnection& x) {
     return x.atoms({"_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_WINDOW_TYPE",
-                    "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_STATE",
-                    "_NET_WM_STATE_HIDDEN"});
+                    "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN", "_NET_WM_WINDOW_TYPE_NORMAL",
+                    "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_WINDOW_TYPE_DESKTOP", "_NET_WM_WINDOW_TYPE_DOCK",
+                    "_NET_WM_WINDOW_TYPE_TOOLBAR", "_NET_WM_WINDOW_TYPE_MENU", "_NET_WM_WINDOW_TYPE_UTILITY",
+                    "_NET_WM_WINDOW_TYPE_SPLASH", "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
+                    "_NET_WM_WINDOW_TYPE_POPUP_MENU", "_NET_WM_WINDOW_TYPE_TOOLTIP",
+                    "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_WINDOW_TYPE_COMBO", "_NET_WM_WINDOW_TYPE_DND"});
 }
 
 // Long enough for any real title; longer ones are cut.
@@ -68,10 +74,13 @@ std::vector<xcb_atom_t> atomList(const xcb_get_property_reply_t* reply) {
 }
 
 // Ordinary application windows are layer 0, everything else (docks, menus,
-// tooltips, override-redirect popups) sits above it.
+// tooltips, override-redirect popups) sits above it. A window's type is the first
+// standard type in its list: a vendor's own type may come before it.
 int layerOf(const std::vector<xcb_atom_t>& types, bool overrideRedirect, const std::vector<xcb_atom_t>& atoms) {
-    if (types.empty()) return overrideRedirect ? 1 : 0;
-    return types.front() == atoms[kTypeNormal] || types.front() == atoms[kTypeDialog] ? 0 : 1;
+    const auto standardTypes = atoms.begin() + kTypeNormal;
+    const auto type = std::find_first_of(types.begin(), types.end(), standardTypes, atoms.end());
+    if (type == types.end()) return overrideRedirect ? 1 : 0;
+    return *type == atoms[kTypeNormal] || *type == atoms[kTypeDialog] ? 0 : 1;
 }
 
 xcb_get_property_cookie_t property(const XcbConnection& x, xcb_window_t w, xcb_atom_t name, xcb_atom_t type,

@@ -1,4 +1,8 @@
+// tevoli-window: lists the windows that can be recorded, captures one, or watches one.
+#include <unistd.h>
+
 #include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +21,7 @@ int main(int argc, char** argv) {
     }
     // A host that closes our output still ends watch mode through "quit" or end of input.
     std::signal(SIGPIPE, SIG_IGN);
-    LinuxWindowSystem system;
-    runWindowProgram(commandLine, system);
+    const tevoli::Ending ending =
+        runWindowProgram(commandLine, std::make_shared<LinuxWindowSystem>(), STDIN_FILENO, STDOUT_FILENO);
+    return tevoli::finish(ending, "");
 }

@@ -1,8 +1,9 @@
 #include "watch.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <string>
-#include <thread>
 
 #include "line_reader.h"
 
@@ -14,9 +15,11 @@ constexpr std::size_t kMaxCommandLength = 1 << 20;
 
 }  // namespace
 
-void runCapture(WindowStream& stream, FrameStore& store, std::chrono::milliseconds interval) {
+void runCapture(WindowStream& stream, FrameStore& store, std::chrono::milliseconds interval, std::stop_token until) {
+    std::mutex lock;
+    std::condition_variable_any wake;
     auto next = std::chrono::steady_clock::now();
-    for (;;) {
+    while (!until.stop_requested()) {
         WindowStream::Grab grab = stream.grab();
         if (grab.status == WindowStream::Status::stopped) {
             store.markStopped();
@@ -25,7 +28,8 @@ void runCapture(WindowStream& stream, FrameStore& store, std::chrono::millisecon
         if (grab.status == WindowStream::Status::frame) store.offer(std::move(grab.image));
         // After a slow grab the next one starts at once, never two within one interval.
         next = std::max(next + interval, std::chrono::steady_clock::now());
-        std::this_thread::sleep_until(next);
+        std::unique_lock<std::mutex> hold(lock);
+        wake.wait_until(hold, until, next, [] { return false; });
     }
 }
 

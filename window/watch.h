@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <functional>
+#include <stop_token>
 #include <string_view>
 
 #include "frame_store.h"
@@ -8,11 +9,9 @@
 
 namespace tevoli::window {
 
-// Frames are taken at most this often.
-inline constexpr std::chrono::milliseconds kFrameInterval{500};
-
-// Feeds `store` from `stream` until the stream stops, then marks the store stopped.
-void runCapture(WindowStream& stream, FrameStore& store, std::chrono::milliseconds interval = kFrameInterval);
+// Feeds `store` from `stream`, a frame at most every `interval`, until the stream
+// stops (then the store is marked stopped) or `until` asks for the end.
+void runCapture(WindowStream& stream, FrameStore& store, std::chrono::milliseconds interval, std::stop_token until);
 
 // Serves "shoot <path>" and "quit" lines read from `fd`, answering each shot through
 // `reply` (one line, without its line feed). Returns at "quit" or end of input.

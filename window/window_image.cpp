@@ -1,6 +1,7 @@
 #include "window_image.h"
 
 #include <cstring>
+#include <optional>
 
 #include "jpeg_doubled.h"
 #include "jpeg_writer.h"
@@ -17,8 +18,7 @@ bool holdsItsPixels(const Image& image) {
            image.size >= static_cast<std::size_t>(image.stride) * static_cast<std::size_t>(image.height);
 }
 
-}  // namespace
-
+// `image` resized to width x height by nearest neighbour; nothing when either is empty.
 std::optional<Image> scaled(const Image& image, int width, int height) {
     if (!holdsItsPixels(image) || width <= 0 || height <= 0) return std::nullopt;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height));
@@ -40,6 +40,8 @@ std::optional<Image> scaled(const Image& image, int width, int height) {
     }
     return Image::of(width, height, std::move(out));
 }
+
+}  // namespace
 
 Encoded encodeAtSize(const Image& image, int width, int height) {
     if (!holdsItsPixels(image) || width <= 0 || height <= 0) return {Encoded::Status::renderFailed, {}};

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "window_system.h"
@@ -9,9 +8,6 @@ namespace tevoli::window {
 
 // Captured windows are delivered at twice their size.
 constexpr int kScale = 2;
-
-// `image` resized to width x height by nearest neighbour; nothing when either is empty.
-std::optional<Image> scaled(const Image& image, int width, int height);
 
 struct Encoded {
     enum class Status { ok, renderFailed, encodeFailed };

@@ -1,56 +1,55 @@
 #include "window_program.h"
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 
-#include "capture.h"
-#include "fail.h"
 #include "inventory.h"
 #include "watch.h"
+#include "window_capture.h"
+#include "write_all.h"
 
 namespace tevoli::window {
 namespace {
 
-using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
-constexpr milliseconds kListTimeout{4000};
-// The fallback list asks the same display; if that hangs too, an empty list is
-// still better than no answer.
-constexpr milliseconds kListLastResort{8000};
-constexpr milliseconds kStartTimeout{8000};
+// Display calls and timeouts race; the first to offer a value decides and later
+// offers are dropped. Shared with the threads, which may outlive the run.
+template <typename T>
+class FirstOf {
+public:
+    void offer(T value) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (value_) return;
+        value_ = std::move(value);
+        arrived_.notify_all();
+    }
+    std::optional<T> waitUntil(Clock::time_point deadline) {
+        std::unique_lock<std::mutex> hold(lock_);
+        arrived_.wait_until(hold, deadline, [this] { return value_.has_value(); });
+        return value_;
+    }
+    // Whatever came by `deadline`, else `late`.
+    T firstBy(Clock::time_point deadline, T late) {
+        std::unique_lock<std::mutex> hold(lock_);
+        arrived_.wait_until(hold, deadline, [this] { return value_.has_value(); });
+        if (!value_) value_ = std::move(late);
+        return *value_;
+    }
 
-// Handlers and timers race to end the process; the first one to get here wins and
-// the others wait here until exit() ends them.
-std::mutex& endingLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-[[noreturn]] void endWith(std::string_view output) {
-    endingLock().lock();
-    std::fwrite(output.data(), 1, output.size(), stdout);
-    std::exit(0);
-}
-
-[[noreturn]] void endWithFailure(std::string_view message) {
-    endingLock().lock();
-    fail("", message);
-}
+private:
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::optional<T> value_;
+};
 
 template <typename Work>
-void after(milliseconds delay, Work work) {
-    std::thread([delay, work] {
-        std::this_thread::sleep_for(delay);
-        work();
-    }).detach();
-}
-
-[[noreturn]] void park() {
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+void inBackground(Work work) {
+    std::thread(std::move(work)).detach();
 }
 
 std::vector<std::string> fallbackEntries(WindowSystem& system, bool listAll) {
@@ -59,74 +58,79 @@ std::vector<std::string> fallbackEntries(WindowSystem& system, bool listAll) {
     return legacyEntries(*windows, system.runningApplications(), listAll);
 }
 
-[[noreturn]] void listMode(bool listAll, WindowSystem& system) {
-    after(kListTimeout, [&system, listAll] { endWith(listingLine(fallbackEntries(system, listAll))); });
-    after(kListLastResort, [] { endWith(listingLine({})); });
-    std::thread([&system, listAll] {
-        const auto content = system.shareableContent();
-        endWith(listingLine(content.value ? sckEntries(*content.value, listAll) : fallbackEntries(system, listAll)));
-    }).detach();
-    park();
+Ending listMode(bool listAll, const std::shared_ptr<WindowSystem>& system, const Timeouts& timeouts) {
+    const auto start = Clock::now();
+    auto listing = std::make_shared<FirstOf<std::string>>();
+    inBackground([=] {
+        const auto content = system->shareableContent();
+        listing->offer(listingLine(content.value ? sckEntries(*content.value, listAll)
+                                                 : fallbackEntries(*system, listAll)));
+    });
+    if (auto line = listing->waitUntil(start + timeouts.list)) return {0, *line, {}};
+    inBackground([=] { listing->offer(listingLine(fallbackEntries(*system, listAll))); });
+    return {0, listing->firstBy(start + timeouts.listLastResort, listingLine({})), {}};
 }
 
-[[noreturn]] void captureMode(std::uint32_t id, const std::string& dest, WindowSystem& system) {
-    after(kStartTimeout, [] { endWithFailure("timeout"); });
-    std::thread([&system, id, dest] {
-        if (auto failure = captureToFile(system, id, dest)) endWithFailure(*failure);
-        endWith("");
-    }).detach();
-    park();
+Ending captureMode(std::uint32_t id, const std::string& dest, const std::shared_ptr<WindowSystem>& system,
+                   const Timeouts& timeouts) {
+    const auto start = Clock::now();
+    auto failure = std::make_shared<FirstOf<std::optional<std::string>>>();
+    inBackground([=] { failure->offer(captureToFile(*system, id, dest)); });
+    const auto message = failure->firstBy(start + timeouts.start, "timeout");
+    return message ? Ending::failure(*message) : Ending{};
 }
 
-void writeLine(std::string_view line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-// Set once capture runs; the start timeout reads it.
-struct ReadyFlag {
-    std::mutex lock;
-    bool ready = false;
+// A watched window's running stream, or why there is none.
+struct Watched {
+    std::shared_ptr<WindowStream> stream;
+    int width = 0;
+    int height = 0;
+    std::string failure;
 };
 
-// Everything shared lives on the stack of a thread that never returns: the main
-// thread parks and the serving thread ends the process itself.
-[[noreturn]] void watchMode(std::uint32_t id, WindowSystem& system) {
-    ReadyFlag start;
-    after(kStartTimeout, [&start] {
-        std::lock_guard<std::mutex> hold(start.lock);
-        if (!start.ready) endWithFailure("timeout");
+Watched notWatched(std::string failure) { return {nullptr, 0, 0, std::move(failure)}; }
+
+Watched startWatching(WindowSystem& system, std::uint32_t id) {
+    const auto content = system.shareableContent();
+    if (!content.value) return notWatched(platformFailure("shareable content: ", content.error));
+    const ShareableWindow* window = findWindow(*content.value, id);
+    if (!window) return notWatched(notFound(id));
+    auto stream = system.startStream(*window);
+    if (!stream.value) return notWatched(platformFailure("start: ", stream.error));
+    return {std::move(*stream.value), scaledSize(window->width), scaledSize(window->height), {}};
+}
+
+// Each line in one write; a host that closed our output still ends us through "quit".
+void writeLine(int fd, std::string_view line) { writeAll(fd, std::string(line) + "\n"); }
+
+Ending watchMode(std::uint32_t id, const std::shared_ptr<WindowSystem>& system, int inFd, int outFd,
+                 const Timeouts& timeouts) {
+    const auto start = Clock::now();
+    auto started = std::make_shared<FirstOf<Watched>>();
+    inBackground([=] { started->offer(startWatching(*system, id)); });
+    const Watched watched = started->firstBy(start + timeouts.start, notWatched("timeout"));
+    if (!watched.stream) return Ending::failure(watched.failure);
+    auto store = std::make_shared<FrameStore>(watched.width, watched.height, timeouts.frameWait);
+    std::stop_source capturing;
+    inBackground([stream = watched.stream, store, interval = timeouts.frameInterval, until = capturing.get_token()] {
+        runCapture(*stream, *store, interval, until);
     });
-    std::thread([&system, &start, id] {
-        const auto content = system.shareableContent();
-        if (!content.value) endWithFailure(platformFailure("shareable content: ", content.error));
-        const ShareableWindow* window = findWindow(*content.value, id);
-        if (!window) endWithFailure(notFound(id));
-        auto stream = system.startStream(*window);
-        if (!stream.value) endWithFailure(platformFailure("start: ", stream.error));
-        FrameStore store(scaledSize(window->width), scaledSize(window->height));
-        std::thread([&stream, &store] { runCapture(**stream.value, store); }).detach();
-        {
-            std::lock_guard<std::mutex> hold(start.lock);
-            start.ready = true;
-        }
-        writeLine("READY");
-        serveCommands(0, store, writeLine);
-        endWith("");
-    }).detach();
-    park();
+    writeLine(outFd, "READY");
+    serveCommands(inFd, *store, [outFd](std::string_view reply) { writeLine(outFd, reply); });
+    capturing.request_stop();
+    return {};
 }
 
 }  // namespace
 
-void runWindowProgram(const CommandLine& commandLine, WindowSystem& system) {
+Ending runWindowProgram(const CommandLine& commandLine, std::shared_ptr<WindowSystem> system, int inFd, int outFd,
+                        const Timeouts& timeouts) {
     switch (commandLine.mode) {
-        case Mode::list: listMode(commandLine.listAll, system);
-        case Mode::capture: captureMode(commandLine.windowId, commandLine.dest, system);
-        case Mode::watch: watchMode(commandLine.windowId, system);
+        case Mode::list: return listMode(commandLine.listAll, system, timeouts);
+        case Mode::capture: return captureMode(commandLine.windowId, commandLine.dest, system, timeouts);
+        case Mode::watch: return watchMode(commandLine.windowId, system, inFd, outFd, timeouts);
     }
-    std::abort();
+    return {};
 }
 
 }  // namespace tevoli::window

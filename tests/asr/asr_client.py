@@ -49,15 +49,12 @@ class AsrServer:
         self.proc.stdin.write(line.encode())
         self.proc.stdin.flush()
 
-    def read_reply(self):
+    def request(self, **fields):
+        self.send_line(json.dumps(fields) + "\n")
         line = self.proc.stdout.readline()
         if not line:
             raise EOFError("the server closed its output")
-        return line
-
-    def request(self, **fields):
-        self.send_line(json.dumps(fields) + "\n")
-        return json.loads(self.read_reply())
+        return json.loads(line)
 
     def feed_samples(self, samples, stream=None, start_ms=0, chunk_ms=1000, gap_ms=0, gap_every=1):
         """Feeds chunks of `chunk_ms` with their offsets, leaving `gap_ms` of the timeline

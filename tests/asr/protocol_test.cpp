@@ -1,4 +1,4 @@
-#include "protocol.h"
+#include "asr_protocol.h"
 
 #include <gtest/gtest.h>
 

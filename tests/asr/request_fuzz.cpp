@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fake_speech_engine.h"
-#include "protocol.h"
+#include "asr_protocol.h"
 #include "utf8.h"
 #include "runner.h"
 

@@ -22,6 +22,28 @@ protected:
     }
 };
 
+TEST_F(RunnerTest, ReplyTextsOfRequestLines) {
+    const char* const bad = R"({"ok":false,"error":"bad request"})";
+    const char* const noPcm = R"({"ok":false,"error":"missing or invalid pcm"})";
+    const char* const noSegments = R"({"ok":true,"segments":[]})";
+    const std::pair<const char*, const char*> lines[] = {
+        {R"({"op":"status","extra":{"deep":[1,2,{"x":null}]}})", R"({"ok":true,"available":true})"},
+        {"not json", bad},
+        {R"({"op":"Status"})", R"({"ok":false,"error":"unknown op: Status"})"},
+        {R"({"op":"feed","stream":"a/b","pcm":""})", R"({"ok":false,"error":"feed before begin for stream \"a\/b\""})"},
+        {R"({"op":"begin"})", R"({"ok":true,"downloaded":false})"},
+        {R"({"op":"feed"})", noPcm},
+        {R"({"op":"feed","stream":"default","pcm":"AAAA AAA="})", noPcm},
+        {R"({"op":"feed","pcm":"","offset_ms":null})", noSegments},
+        {R"({"op":"feed","pcm":"AAAAAAAAAA==","offset_ms":1e3})", noSegments},
+        {R"({"op":"finish","stream":"nobody"})", noSegments},
+        {R"({"op":"finish"})", noSegments},
+        {R"({"op":"feed","pcm":""})", R"({"ok":false,"error":"feed before begin for stream \"default\""})"},
+    };
+    for (const auto& [line, reply] : lines) EXPECT_EQ(runner.lineServer().answer(line), reply) << line;
+    EXPECT_EQ(runner.lineServer().tooLong, R"({"ok":false,"error":"request too long"})");
+}
+
 // The texts of the states a real engine on this machine does not reach.
 TEST_F(RunnerTest, StatusAndBeginFailuresHaveTheirOwnTexts) {
     engine.supported.clear();

@@ -1,16 +1,12 @@
 """The transcription server as the host drives it: JSON lines through pipes,
 real recognition of recorded and synthesized speech."""
-import json
 import os
 import re
-import subprocess
 import tempfile
-import threading
 import unittest
 
 from asr_client import AsrServer, read_wav_16k_mono, spoken_with_pauses
 from media import synthesize_sentences
-from tevoli_harness import binary
 
 LIBRIVOX = "/usr/share/pocketsphinx/test/data/librivox"
 
@@ -42,27 +38,17 @@ def recall(reference, heard):
 
 
 class Protocol(unittest.TestCase):
-    def test_reply_texts(self):
+    def test_one_reply_line_per_request_line_in_order(self):
         lines = [
             ("  \t", None),
             ("\r", None),
             ('{"op":"status"}\r', '{"ok":true,"available":true}'),
-            ('{"op":"status","extra":{"deep":[1,2,{"x":null}]}}', '{"ok":true,"available":true}'),
             ("not json", '{"ok":false,"error":"bad request"}'),
-            ('{"op":"status"}{"op":"status"}', '{"ok":false,"error":"bad request"}'),
-            ('{"op":"Status"}', '{"ok":false,"error":"unknown op: Status"}'),
-            ('{"op":"feed","stream":"a/b","pcm":""}',
-             '{"ok":false,"error":"feed before begin for stream \\"a\\/b\\""}'),
-            ('{"op":"begin"}', '{"ok":true,"downloaded":false}'),
             ('{"op":"begin","stream":"default","locale":"fr_FR"}', '{"ok":true,"downloaded":false}'),
             ('{"op":"begin","stream":"uk","locale":"en-GB"}', '{"ok":true,"downloaded":false}'),
-            ('{"op":"feed"}', '{"ok":false,"error":"missing or invalid pcm"}'),
-            ('{"op":"feed","pcm":"AAAA AAA="}', '{"ok":false,"error":"missing or invalid pcm"}'),
-            ('{"op":"feed","pcm":"","offset_ms":null}', '{"ok":true,"segments":[]}'),
             ('{"op":"feed","pcm":"AAAAAAAAAA==","offset_ms":1e3}', '{"ok":true,"segments":[]}'),
-            ('{"op":"finish","stream":"nobody"}', '{"ok":true,"segments":[]}'),
             ('{"op":"finish"}', '{"ok":true,"segments":[]}'),
-            ('{"op":"feed","pcm":""}', '{"ok":false,"error":"feed before begin for stream \\"default\\""}'),
+            ('{"op":"feed","stream":"uk","pcm":""}', '{"ok":false,"error":"feed before begin for stream \\"uk\\""}'),
         ]
         # Everything written at once, the last line without its line feed: the replies
         # still come one per line, in order.
@@ -70,31 +56,6 @@ class Protocol(unittest.TestCase):
             server.send_line("\n".join(line for line, _ in lines))
             status, out, err = server.close()
         self.assertEqual((status, out.decode(), err), (0, "".join(reply + "\n" for _, reply in lines if reply), b""))
-
-    def test_a_gigantic_line_is_refused_and_the_server_goes_on(self):
-        with AsrServer() as server:
-            self.assertEqual(server.request(op="begin"), {"ok": True, "downloaded": False})
-            writer = threading.Thread(target=server.send_line,
-                                      args=('{"op":"feed","pcm":"' + "A" * (9 << 20) + '"}\n',))
-            writer.start()
-            self.assertEqual(json.loads(server.read_reply()), {"ok": False, "error": "request too long"})
-            writer.join()
-            self.assertEqual(server.request(op="status"), {"ok": True, "available": True})
-            status, _, err = server.close()
-        self.assertEqual((status, err), (0, b""))
-
-    def test_a_closed_output_ends_the_server(self):
-        # Started with SIGPIPE ignored, as a host may start it: the failed write must end it.
-        proc = subprocess.Popen([binary("tevoli-apple-asr")], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                restore_signals=False)
-        proc.stdout.close()
-        proc.stdin.write(b'{"op":"status"}\n')
-        proc.stdin.flush()
-        try:
-            self.assertEqual(proc.wait(timeout=60), 1)
-        finally:
-            proc.kill()
-            proc.stdin.close()
 
 
 def trimmed(samples, quiet=0.01):

@@ -2,37 +2,31 @@
 
 #include <gtest/gtest.h>
 
-using tevoli::jsonString;
-using tevoli::JsonStringForm;
+namespace tevoli {
+namespace {
 
-TEST(JsonString, EmptyTextIsTwoQuotes) { EXPECT_EQ(jsonString(""), "\"\""); }
-
-TEST(JsonString, ShortEscapes) {
-    EXPECT_EQ(jsonString("a\"b\\c\nd"), R"("a\"b\\c\nd")");
-    EXPECT_EQ(jsonString("\r\t"), R"("\r\t")");
+TEST(JsonString, EscapesByForm) {
+    using enum JsonStringForm;
+    const struct {
+        std::string text;
+        JsonStringForm form;
+        std::string literal;
+    } cases[] = {
+        {"", standard, R"("")"},
+        {"a\"b\\c\nd\r\t", standard, R"("a\"b\\c\nd\r\t")"},
+        {std::string("\x1b\0\b\f\x1f", 5), standard, R"("\u001b\u0000\u0008\u000c\u001f")"},
+        {"\r\t\n\"\\", window, R"("\u000d\u0009\n\"\\")"},
+        {"a/b\t", reply, R"("a\/b\t")"},
+        // The solidus outside replies, DEL and everything non-ASCII pass unchanged.
+        {"é/ü\x7f\u2028😀", standard, "\"é/ü\x7f\u2028😀\""},
+        // Ill-formed UTF-8: a lone continuation byte, truncated sequences, an encoded surrogate.
+        {"a\x80" "b", standard, "\"a\uFFFDb\""},
+        {"\xE2\x82", standard, "\"\uFFFD\""},
+        {"\xF0\x9F\x98", standard, "\"\uFFFD\""},
+        {"\xED\xA0\x80", standard, "\"\uFFFD\uFFFD\uFFFD\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(jsonString(c.text, c.form), c.literal) << c.text;
 }
 
-TEST(JsonString, OtherControlsAreFourLowerHexDigits) {
-    EXPECT_EQ(jsonString("\x1b"), R"("\u001b")");
-    EXPECT_EQ(jsonString(std::string("\0\b\f\x1f", 4)), R"("\u0000\u0008\u000c\u001f")");
-}
-
-TEST(JsonString, WindowFormHasNoShortEscapeForCarriageReturnAndTab) {
-    EXPECT_EQ(jsonString("\r\t\n\"\\", JsonStringForm::window), R"("\u000d\u0009\n\"\\")");
-}
-
-TEST(JsonString, SolidusDeleteAndNonAsciiPassUnchanged) {
-    EXPECT_EQ(jsonString("é/ü\x7f\u2028😀"), "\"é/ü\x7f\u2028😀\"");
-}
-
-TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
-    // A lone continuation byte, a truncated three-byte sequence, an encoded surrogate.
-    EXPECT_EQ(jsonString("a\x80" "b"), "\"a\uFFFDb\"");
-    EXPECT_EQ(jsonString("\xE2\x82"), "\"\uFFFD\"");
-    EXPECT_EQ(jsonString("\xED\xA0\x80"), "\"\uFFFD\uFFFD\uFFFD\"");
-    EXPECT_EQ(jsonString("\xF0\x9F\x98"), "\"\uFFFD\"");
-}
-
-TEST(JsonString, ReplyFormAlsoEscapesTheSolidus) {
-    EXPECT_EQ(jsonString("a/b\t", JsonStringForm::reply), R"("a\/b\t")");
-}
+}  // namespace
+}  // namespace tevoli

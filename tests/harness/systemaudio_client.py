@@ -117,6 +117,34 @@ def level_dbfs(samples):
     return 20 * math.log10(rms) if rms > 0 else -math.inf
 
 
+def frequency(left, rate):
+    crossings = sum(1 for a, b in zip(left, left[1:]) if (a < 0) != (b < 0))
+    return crossings / 2 / (len(left) / rate)
+
+
+def tones(samples, rate, frequencies, window=0.01):
+    """The stream's tones in order, as (nominal frequency, measured frequency,
+    seconds), from windows of `window` seconds: each window as loud as a sine of
+    amplitude 0.5 (media.write_tone's) counts for the one of `frequencies` it is
+    nearest. Tones need not be apart in the stream: a server may deliver little or
+    nothing while a sink is idle."""
+    size = int(window * rate)
+    found = []  # [tone, first frame, frame after the last window, windows]
+    for start in range(0, len(samples) // 2 - size, size):
+        left = samples[2 * start:2 * (start + size):2]
+        if level_dbfs(left) < -10.5:
+            continue  # quiet, or mostly so
+        hz = frequency(left, rate)
+        tone = min(frequencies, key=lambda f: abs(hz - f))
+        if abs(hz - tone) > tone / 4:
+            continue  # where one tone ends and the next begins
+        if not found or found[-1][0] != tone:
+            found.append([tone, start, 0, 0])
+        found[-1][2:] = start + size, found[-1][3] + 1
+    return [(tone, frequency(samples[2 * first:2 * end:2], rate), round(count * window, 3))
+            for tone, first, end, count in found]
+
+
 def write_wav16(path, samples, rate, channels):
     """Float samples as a 16-bit PCM WAV (clamped)."""
     ints = array.array("h", (max(-32768, min(32767, round(s * 32767))) for s in samples))

@@ -6,6 +6,7 @@ when a test fails. Nothing here touches a desktop session of the machine.
 """
 import contextlib
 import ctypes
+import json
 import os
 import shutil
 import signal
@@ -60,6 +61,7 @@ class PrivatePulse:
     """A PulseAudio daemon of our own with a null sink (default output) and a
     null source (default input), reached through `env`'s PULSE_SERVER."""
 
+    NAME = "PulseAudio"
     SINK = "tevoli_sink"
     SOURCE = "tevoli_mic"
 
@@ -68,37 +70,47 @@ class PrivatePulse:
 
     def __enter__(self):
         self.dir = tempfile.mkdtemp(prefix="tevoli-pulse-")
-        socket = os.path.join(self.dir, "pulse", "native")
-        base = dict(os.environ)
-        base.update(XDG_RUNTIME_DIR=self.dir, HOME=self.dir,
-                    PULSE_RUNTIME_PATH=os.path.join(self.dir, "pulse"),
-                    PULSE_STATE_PATH=os.path.join(self.dir, "state"))
-        base.pop("PULSE_SERVER", None)
-        self.log = open(os.path.join(self.dir, "daemon.log"), "w")
-        self.proc = spawn([
-            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
-            "--high-priority=no", "--disable-shm=yes", "--use-pid-file=no",
-            "-L", f"module-native-protocol-unix auth-anonymous=1 socket={socket}",
-            "-L", f"module-null-sink sink_name={self.SINK} rate={self.rate}",
-            "-L", f"module-null-source source_name={self.SOURCE}",
-        ], env=base, stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-        self.server = f"unix:{socket}"
+        self.socket = os.path.join(self.dir, "pulse", "native")
+        self.server = f"unix:{self.socket}"
         self.env = dict(os.environ, PULSE_SERVER=self.server)
+        self.log = open(os.path.join(self.dir, "daemon.log"), "w")
         try:
-            wait_until(self._ready, 10, what="PulseAudio")
+            self.proc = self._start(self._daemon_env())
+            wait_until(self._ready, 15, what=self.NAME)
+            self._add_devices()
         except BaseException:
             self.__exit__(None, None, None)
             raise
         return self
 
+    def _daemon_env(self):
+        env = dict(os.environ, XDG_RUNTIME_DIR=self.dir, HOME=self.dir,
+                   PULSE_RUNTIME_PATH=os.path.join(self.dir, "pulse"),
+                   PULSE_STATE_PATH=os.path.join(self.dir, "state"))
+        env.pop("PULSE_SERVER", None)
+        return env
+
+    def _start(self, env):
+        return spawn([
+            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
+            "--high-priority=no", "--disable-shm=yes", "--use-pid-file=no",
+            "-L", f"module-native-protocol-unix auth-anonymous=1 socket={self.socket}",
+            "-L", f"module-null-sink sink_name={self.SINK} rate={self.rate}",
+            "-L", f"module-null-source source_name={self.SOURCE}",
+        ], env=env, stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def _add_devices(self):
+        pass
+
     def _ready(self):
         if self.proc.poll() is not None:
-            raise RuntimeError("PulseAudio exited: " + open(self.log.name).read())
+            raise RuntimeError(f"{self.NAME} exited: " + open(self.log.name).read())
         return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL).returncode == 0
 
     def __exit__(self, *exc):
-        stop(self.proc)
+        if hasattr(self, "proc"):
+            stop(self.proc)
         self.log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -106,15 +118,67 @@ class PrivatePulse:
         return subprocess.run(["pactl", *args], env=self.env, check=True,
                               capture_output=True, text=True).stdout
 
-    def play(self, wav_path):
-        """Plays a sound file into the sink; returns the running player."""
-        return spawn(["paplay", f"--device={self.SINK}", wav_path], env=self.env,
+    def pactl_json(self, *args):
+        return json.loads(self.pactl("--format=json", *args) or "[]")
+
+    def default_sink(self):
+        return self.pactl("get-default-sink").strip()
+
+    def add_sink(self, name, rate):
+        """Loads another null sink; returns its module index."""
+        return self.pactl("load-module", "module-null-sink", f"sink_name={name}", f"rate={rate}").strip()
+
+    def remove_every_sink(self):
+        for sink in self.pactl_json("list", "sinks"):
+            self.pactl("unload-module", str(sink["owner_module"]))
+
+    def play(self, wav_path, sink=None):
+        """Plays a sound file into a sink (ours by default); returns the running player."""
+        return spawn(["paplay", f"--device={sink or self.SINK}", wav_path], env=self.env,
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def record_default_source(self):
         """Starts a recording from the default source (a microphone in use)."""
         return spawn(["parec", "--raw"], env=self.env, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
+
+
+class PrivatePipeWire(PrivatePulse):
+    """PipeWire with its session manager and pulse server, headless on a session bus
+    of its own, with the same devices as PrivatePulse. Its pulse server loads no
+    null source: a virtual source node stands in for the microphone."""
+
+    NAME = "PipeWire"
+    # The session manager gives up when the daemon is not listening yet.
+    LAUNCH = ('pipewire & while [ ! -S "$PIPEWIRE_RUNTIME_DIR/pipewire-0" ]; do sleep 0.05; done; '
+              'wireplumber & exec pipewire-pulse')
+
+    def _start(self, env):
+        env.update(XDG_CONFIG_HOME=os.path.join(self.dir, "config"),
+                   XDG_STATE_HOME=os.path.join(self.dir, "state"),
+                   PIPEWIRE_RUNTIME_DIR=self.dir)
+        os.makedirs(os.path.dirname(self.socket))
+        os.chmod(self.dir, 0o700)
+        return spawn(["dbus-run-session", "--", "sh", "-c", self.LAUNCH], env=env, stdout=self.log,
+                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def _add_devices(self):
+        self.add_sink(self.SINK, self.rate)
+        self.pactl("load-module", "module-null-sink", f"sink_name={self.SOURCE}",
+                   "sink_properties=media.class=Audio/Source/Virtual")
+        # Devices and defaults land a moment after the command that asks for them.
+        for name, device in (("sink", self.SINK), ("source", self.SOURCE)):
+            wait_until(lambda: self._made_default(name, device), 10, what=f"default {name} {device}")
+
+    def _made_default(self, name, device):
+        subprocess.run(["pactl", f"set-default-{name}", device], env=self.env, capture_output=True)
+        return self.pactl(f"get-default-{name}").strip() == device
+
+    def remove_every_sink(self):
+        # Its pulse server keeps a stand-in sink while no other exists; without it the
+        # server is really left with none.
+        self.pactl("unload-module", "module-always-sink")
+        super().remove_every_sink()
 
 
 class PrivateX:
@@ -146,12 +210,7 @@ class PrivateX:
 
 
 @contextlib.contextmanager
-def session(pulse=True, x=True):
+def session():
     """Both services, with one environment that reaches them."""
-    with contextlib.ExitStack() as stack:
-        env = dict(os.environ)
-        if pulse:
-            env["PULSE_SERVER"] = stack.enter_context(PrivatePulse()).server
-        if x:
-            env["DISPLAY"] = stack.enter_context(PrivateX()).display
-        yield env
+    with PrivatePulse() as pulse, PrivateX() as x:
+        yield dict(os.environ, PULSE_SERVER=pulse.server, DISPLAY=x.display)

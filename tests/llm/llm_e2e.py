@@ -12,9 +12,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 TURN_ON = ("Turn on Apple Intelligence: System Settings \u2192 Apple Intelligence & Siri, then switch it on. "
            "A multi-GB on-device model downloads afterward.")
-DOWNLOADING = ("Apple Intelligence is on \u2014 its on-device model is still downloading. "
-               "This becomes available once it finishes.")
-NOT_AVAILABLE = "Apple Intelligence isn't available"
 
 
 def require_own_netns():
@@ -80,9 +77,3 @@ class Helper:
         stop(self.proc)
         for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
             stream.close()
-
-
-def run(data):
-    """Feeds `data` to a fresh helper at once; returns (stdout, stderr, exit status)."""
-    result = subprocess.run([binary("tevoli-apple-llm")], input=data, capture_output=True, timeout=60)
-    return result.stdout, result.stderr, result.returncode

@@ -5,6 +5,7 @@
 
 #include "apple_llm_helper.h"
 #include "openai_api.h"
+#include "utf8.h"
 
 namespace {
 
@@ -22,11 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     EchoModel model;
     tevoli::llm::AppleLLMHelper helper(model);
-    if (const auto reply = helper.respond(tevoli::Line{bytes, false})) {
-        const std::string json = tevoli::llm::encodeReply(*reply);
-        if (json.empty() || json.front() != '{' || json.back() != '}' || json.find('\n') != std::string::npos) {
-            __builtin_trap();  // a reply must stay one JSON line
-        }
+    const std::string json = helper.lineServer().answer(tevoli::trimmedUtf8(bytes));
+    if (json.empty() || json.front() != '{' || json.back() != '}' || json.find('\n') != std::string::npos) {
+        __builtin_trap();  // a reply must stay one JSON line
     }
     // The model server's answers are read by the same decoder family.
     tevoli::llm::generationFrom(tevoli::llm::HttpResult{true, false, 200, bytes, {}});

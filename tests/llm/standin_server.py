@@ -37,7 +37,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif opts.loading:
             self.answer(503, LOADING)
         else:
-            models = [] if opts.no_models else opts.models.split(",")
+            models = opts.models.split(",")
             self.answer(200, {"object": "list", "data": [{"id": m, "object": "model"} for m in models]})
 
     def do_POST(self):
@@ -74,7 +74,6 @@ def main():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--models", default="standin-model")
     parser.add_argument("--loading", action="store_true")
-    parser.add_argument("--no-models", action="store_true")
     parser.add_argument("--not-found", action="store_true")
     parser.add_argument("--chat", default="echo")
     parser.add_argument("--record")

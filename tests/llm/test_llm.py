@@ -1,44 +1,31 @@
 """tevoli-apple-llm as the host drives it, against stand-in model servers."""
 import unittest
 
-from llm_e2e import DOWNLOADING, NOT_AVAILABLE, TURN_ON, Helper, StandIn, reply_line, require_own_netns, run
+from llm_e2e import TURN_ON, Helper, StandIn, reply_line, require_own_netns
 
 STATUS = {"op": "status"}
-AVAILABLE = b'{"ok":true,"available":true}\n'
 
 
 def setUpModule():
     require_own_netns()
 
 
-def unavailable(reason):
-    return reply_line({"ok": True, "available": False, "reason": reason})
-
-
-class Status(unittest.TestCase):
-    def test_each_state_is_read_afresh_at_every_request(self):
+class Discovery(unittest.TestCase):
+    def test_status_and_prompts_follow_the_servers_as_they_come_and_go(self):
         with Helper() as helper:
             # Nothing listens: noticed from the refused connections, not by waiting.
-            self.assertEqual(helper.ask(STATUS), unavailable(TURN_ON))
+            self.assertEqual(helper.ask(STATUS), reply_line({"ok": True, "available": False, "reason": TURN_ON}))
+            self.assertRegex(helper.ask({"op": "generate", "user": "hello"}),
+                             rb'^\{"ok":false,"error":"[^"]*127\.0\.0\.1[^"]*","code":"other"\}\n$')
             with StandIn(8080, "--loading"):
-                self.assertEqual(helper.ask(STATUS), unavailable(DOWNLOADING))
-            with StandIn(8080, "--no-models"):
-                self.assertEqual(helper.ask(STATUS), unavailable(DOWNLOADING))
-            with StandIn(8080):
-                self.assertEqual(helper.ask(STATUS), AVAILABLE)
+                self.assertEqual(helper.ask({"op": "generate", "user": "hello"}),
+                                 b'{"ok":false,"error":"Loading model","code":"other"}\n')
+            # Past something that is no model server to the last well-known address.
+            with StandIn(8080, "--not-found"), StandIn(1234, "--models", "third,fourth") as third:
+                self.assertEqual(helper.ask(STATUS), b'{"ok":true,"available":true}\n')
+                self.assertEqual(helper.ask({"op": "generate", "user": "hi"}), b'{"ok":true,"content":"echo: hi"}\n')
+                self.assertEqual([body["model"] for body in third.bodies()], ["third"])
             self.assertEqual(helper.finish(), (b"", b"", 0))
-
-    def test_discovery_goes_through_the_well_known_addresses_in_order(self):
-        # Something else on 8080 is no model server; a loading runtime on 11434 says more.
-        with StandIn(8080, "--not-found"), Helper() as helper:
-            self.assertEqual(helper.ask(STATUS), unavailable(NOT_AVAILABLE))
-            with StandIn(11434, "--loading"):
-                self.assertEqual(helper.ask(STATUS), unavailable(DOWNLOADING))
-                with StandIn(1234, "--models", "third,fourth") as third:
-                    self.assertEqual(helper.ask(STATUS), AVAILABLE)
-                    self.assertEqual(helper.ask({"op": "generate", "user": "hi"}),
-                                     b'{"ok":true,"content":"echo: hi"}\n')
-                    self.assertEqual([body["model"] for body in third.bodies()], ["third"])
 
 
 class Generate(unittest.TestCase):
@@ -69,38 +56,6 @@ class Generate(unittest.TestCase):
             self.assertRegex(dropped, rb'^\{"ok":false,"error":"[^"]+","code":"other"\}\n$')
             self.assertEqual(helper.ask({"op": "generate", "user": "again"}),
                              b'{"ok":true,"content":"echo: again"}\n')
-
-    def test_without_a_server_the_prompt_fails_at_once(self):
-        with Helper() as helper:
-            reply = helper.ask({"op": "generate", "user": "hello"})
-            self.assertRegex(reply, rb'^\{"ok":false,"error":"[^"]*127\.0\.0\.1[^"]*","code":"other"\}\n$')
-            with StandIn(8080, "--loading"):
-                self.assertEqual(helper.ask({"op": "generate", "user": "hello"}),
-                                 b'{"ok":false,"error":"Loading model","code":"other"}\n')
-
-
-class LineProtocol(unittest.TestCase):
-    def test_one_reply_per_non_blank_line_in_order(self):
-        self.assertEqual(run(b""), (b"", b"", 0))
-        lines = [
-            b'{"op":"status"}\r\n',
-            b"   \t\r\n",
-            b"\n",
-            b"\xc2\xa0{\"op\":\"Generate\"}\xe2\x80\x83\n",  # Unicode spaces around the object
-            b"not json\n",
-            b'{"op":"status"} {"op":"status"}\n',
-            b'{"op":"generate","user":5}\n',
-            b'{"op":"\xff"}\n',  # ill-formed UTF-8 reads as U+FFFD
-            b'{"op":"status","extra":{"a":[1]}}',  # the last line may lack its line feed
-        ]
-        bad = b'{"ok":false,"error":"bad request","code":"other"}\n'
-        self.assertEqual(run(b"".join(lines)), (b"".join([
-            unavailable(TURN_ON),
-            b'{"ok":false,"error":"unknown op: Generate","code":"other"}\n',
-            bad, bad, bad,
-            '{"ok":false,"error":"unknown op: \ufffd","code":"other"}\n'.encode(),
-            unavailable(TURN_ON),
-        ]), b"", 0))
 
 
 if __name__ == "__main__":

@@ -3,14 +3,21 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <future>
 #include <limits>
-#include <thread>
+#include <semaphore>
 
 namespace tevoli::systemaudio {
 namespace {
+
+using namespace std::chrono_literals;
+
+constexpr char kHeader[] = "TEVOLI_AUDIO 48000 2\n";
+constexpr char kCapturing[] = "tevoli-systemaudio: capturing 48000 Hz, 2 ch\n";
 
 // Records the steps the capture asked of the tap; `failAt` names the one that fails.
 class FakeAudioTap : public SystemAudioTap {
@@ -20,6 +27,7 @@ public:
     std::vector<std::string> calls;
     std::string deviceName;
     PendingBuffer* pending = nullptr;
+    std::function<void(std::string)> lost;
 
     bool createTap() override { return step("createTap"); }
     bool readFormat(TapFormat& out) override {
@@ -30,8 +38,9 @@ public:
         deviceName = name;
         return step("createDevice");
     }
-    bool installReader(PendingBuffer& buffer, std::function<void(std::string)>) override {
+    bool installReader(PendingBuffer& buffer, std::function<void(std::string)> onLost) override {
         pending = &buffer;
+        lost = std::move(onLost);
         return step("installReader");
     }
     bool startDevice() override { return step("startDevice"); }
@@ -48,10 +57,14 @@ struct Pipe {
     int fds[2] = {-1, -1};
     Pipe() { EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0); }
     ~Pipe() {
-        ::close(fds[0]);
+        closeReadEnd();
         ::close(fds[1]);
     }
     int writeEnd() const { return fds[1]; }
+    void closeReadEnd() {
+        if (fds[0] >= 0) ::close(fds[0]);
+        fds[0] = -1;
+    }
     // Reads until `size` bytes arrived or nothing came for `waitMs`; 0 takes what is there.
     std::string read(size_t size = SIZE_MAX, int waitMs = 0) {
         std::string all;
@@ -70,10 +83,27 @@ struct CaptureTest : ::testing::Test {
     FakeAudioTap tap;
     Pipe out;
     Pipe err;
+    std::atomic<long> parent{4242};
+    Timing timing{1ms, 1ms, 500ms};
+    std::unique_ptr<Capture> capture;
+    StopRequest* stop = nullptr;
+    std::binary_semaphore capturing{0};
 
-    std::unique_ptr<Capture> makeCapture() {
-        return std::make_unique<Capture>(tap, Streams{out.writeEnd(), err.writeEnd()}, [] { return false; });
+    static void SetUpTestSuite() { ::signal(SIGPIPE, SIG_IGN); }
+
+    // Runs the capture on a thread of its own, as the program's main thread does.
+    std::future<Ending> run() {
+        capture = std::make_unique<Capture>(tap, [this] { return parent.load(); },
+                                            Streams{out.writeEnd(), err.writeEnd()}, timing);
+        return std::async(std::launch::async, [this] {
+            return capture->run([this](StopRequest& request) {
+                stop = &request;
+                capturing.release();
+            });
+        });
     }
+    Ending runToEnd() { return run().get(); }
+    void awaitCapturing() { ASSERT_TRUE(capturing.try_acquire_for(10s)); }
 };
 
 struct FailingStep {
@@ -84,16 +114,16 @@ struct FailingStep {
 
 class StartFailure : public CaptureTest, public ::testing::WithParamInterface<FailingStep> {};
 
-TEST_P(StartFailure, StopsAtTheStepWithItsMessage) {
+TEST_P(StartFailure, StopsAtTheStepWithItsMessageAndDismantlesNothing) {
     const FailingStep& c = GetParam();
     tap.failAt = c.step;
-    auto capture = makeCapture();
-    const Capture::Outcome outcome = capture->start();
-    EXPECT_EQ(outcome.kind, Capture::Outcome::failed);
-    EXPECT_EQ(outcome.message, c.message);
+    const Ending ending = runToEnd();
+    EXPECT_EQ(ending.status, 1);
+    EXPECT_EQ(ending.message, c.message);
     EXPECT_EQ(tap.calls.back(), c.step);
     capture.reset();
-    EXPECT_EQ(out.read(), c.headerWritten ? "TEVOLI_AUDIO 48000 2\n" : "");
+    EXPECT_EQ(out.read(), c.headerWritten ? kHeader : "");
+    EXPECT_EQ(err.read(), c.headerWritten ? kCapturing : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -110,15 +140,24 @@ TEST_F(CaptureTest, AFormatNoStreamCanHaveIsAFormatFailure) {
     for (TapFormat bad : std::initializer_list<TapFormat>{
              {std::nan(""), 2}, {inf, 2}, {1e19, 2}, {0.5, 2}, {0, 2}, {-48000, 2}, {48000, 0}}) {
         tap.format = bad;
-        EXPECT_EQ(makeCapture()->start().message, "could not read tap format") << bad.sampleRate;
+        EXPECT_EQ(runToEnd().message, "could not read tap format") << bad.sampleRate;
     }
     EXPECT_EQ(out.read(), "");
 }
 
+TEST_F(CaptureTest, AHeaderThatCannotBeWrittenEndsWithZeroAndNothingSaid) {
+    out.closeReadEnd();
+    const Ending ending = runToEnd();
+    EXPECT_EQ(ending.status, 0);
+    EXPECT_EQ(ending.message, "");
+    EXPECT_EQ(tap.calls.back(), "createDevice");
+    EXPECT_EQ(err.read(), "");
+}
+
 TEST_F(CaptureTest, StartsInOrderAndStreamsAfterTheHeader) {
     tap.format = {44100.7, 2};  // announced truncated
-    auto capture = makeCapture();
-    ASSERT_EQ(capture->start().kind, Capture::Outcome::capturing);
+    auto ending = run();
+    awaitCapturing();
     EXPECT_EQ(tap.calls,
               (std::vector<std::string>{"createTap", "readFormat", "createDevice", "installReader", "startDevice"}));
     EXPECT_EQ(tap.deviceName, "Tevoli System Capture");
@@ -128,27 +167,83 @@ TEST_F(CaptureTest, StartsInOrderAndStreamsAfterTheHeader) {
     tap.pending->append(nullptr, 8);  // a cycle without data adds nothing
     tap.pending->append("defg", 4);
     EXPECT_EQ(out.read(21 + 7, 10000), "TEVOLI_AUDIO 44100 2\nabcdefg");
+    stop->requestFromSignal();
+    EXPECT_EQ(ending.get().status, 0);
 }
 
-TEST_F(CaptureTest, CleanupStopsTheDeviceThenHandsOverWhatIsPending) {
-    auto capture = makeCapture();
-    ASSERT_EQ(capture->start().kind, Capture::Outcome::capturing);
-    std::string tail(100000, 't');  // more than a pipe holds
-    tap.pending->append(tail.data(), tail.size());
-    std::string received;
-    std::thread reader([&] { received = out.read(21 + tail.size(), 10000); });
-    capture->cleanup();
+struct WayOut {
+    const char* name;
+    std::function<void(CaptureTest&)> cause;
+    int status;
+    const char* message;
+};
+
+class EndsAfterStart : public CaptureTest, public ::testing::WithParamInterface<WayOut> {};
+
+TEST_P(EndsAfterStart, WithItsStatusAfterStoppingTheDevice) {
+    auto ending = run();
+    awaitCapturing();
+    GetParam().cause(*this);
+    const Ending ended = ending.get();
+    EXPECT_EQ(ended.status, GetParam().status);
+    EXPECT_EQ(ended.message, GetParam().message);
     EXPECT_EQ(tap.calls.back(), "cleanup");
-    capture.reset();  // the program exits right after cleanup: nothing more gets written
-    reader.join();
-    EXPECT_EQ(received, "TEVOLI_AUDIO 48000 2\n" + tail);
+    EXPECT_EQ(err.read(), kCapturing);
 }
 
-TEST(StopRequest, ASignalEndsWithStatusZeroEvenWhenTheCaptureFailsMeanwhile) {
-    StopRequest stop;
-    stop.requestFromSignal();
-    stop.request({1, "capture lost: Connection terminated"});
-    EXPECT_EQ(stop.wait().status, 0);
+INSTANTIATE_TEST_SUITE_P(
+    EachCause, EndsAfterStart,
+    ::testing::Values(
+        WayOut{"signal", [](CaptureTest& t) { t.stop->requestFromSignal(); }, 0, ""},
+        // A signal wins over a failure that comes while the main thread wakes.
+        WayOut{"signalThenLoss",
+               [](CaptureTest& t) {
+                   t.stop->requestFromSignal();
+                   t.tap.lost("Connection terminated");
+               },
+               0, ""},
+        WayOut{"captureLost", [](CaptureTest& t) { t.tap.lost("Connection terminated"); }, 1,
+               "capture lost: Connection terminated"},
+        WayOut{"parentAdoptedBySubreaper", [](CaptureTest& t) { t.parent = 77; }, 0, ""},
+        WayOut{"parentAdoptedByInit", [](CaptureTest& t) { t.parent = 1; }, 0, ""},
+        WayOut{"readerClosedThePipe",
+               [](CaptureTest& t) {
+                   t.out.closeReadEnd();
+                   t.tap.pending->append("x", 1);
+               },
+               0, ""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(CaptureTest, AParentAlreadyGoneAtStartEndsAtTheFirstCheck) {
+    parent = 1;
+    timing.parentPoll = 1h;  // only the first check can see it
+    const Ending ending = runToEnd();
+    EXPECT_EQ(ending.status, 0);
+    EXPECT_EQ(tap.calls.back(), "cleanup");
+    EXPECT_EQ(out.read(), kHeader);
+}
+
+TEST_F(CaptureTest, TheEndHandsOverWhatIsPendingWhileTheReaderReads) {
+    timing.drainLimit = 1h;
+    auto ending = run();
+    awaitCapturing();
+    ASSERT_EQ(out.read(sizeof kHeader - 1, 10000), kHeader);
+    const std::string tail(300000, 't');  // far more than a pipe holds
+    tap.pending->append(tail.data(), tail.size());
+    stop->requestFromSignal();
+    EXPECT_EQ(out.read(tail.size(), 10000), tail);
+    EXPECT_EQ(ending.get().status, 0);
+}
+
+TEST_F(CaptureTest, TheEndDoesNotWaitForAReaderThatStoppedReading) {
+    timing.drainLimit = 0ms;
+    auto ending = run();
+    awaitCapturing();
+    const std::string tail(300000, 't');
+    tap.pending->append(tail.data(), tail.size());
+    stop->requestFromSignal();
+    EXPECT_EQ(ending.get().status, 0);  // returns although the writer is stuck on the full pipe
+    out.closeReadEnd();                 // lets the writer go before the capture is destroyed
 }
 
 }  // namespace

@@ -7,33 +7,27 @@
 namespace tevoli::window {
 namespace {
 
-TEST(WindowId, OnePlusAndNegativeZeroOnly) {
-    for (const auto& [text, id] : std::vector<std::pair<const char*, std::uint32_t>>{
-             {"+42", 42}, {"-0", 0}, {"-000", 0}, {"0042", 42}, {"4294967295", 4294967295u}})
-        EXPECT_EQ(parseWindowId(text), id) << text;
-    for (const char* bad : {"", "+", "-", "-1", "++1", "+-0", "12x", " 1", "0x10", "4294967296",
-                            "99999999999999999999999", "١"})
-        EXPECT_FALSE(parseWindowId(bad).has_value()) << bad;
-}
-
-TEST(CommandLine, ModeChoice) {
-    struct Case {
+TEST(CommandLine, ModeChoiceAndWindowIds) {
+    const struct {
         std::vector<std::string> args;
         ParseStatus status;
         CommandLine want;
-    };
-    const std::vector<Case> cases{
+    } cases[] = {
         {{"--bogus", "--ALL"}, ParseStatus::ok, {Mode::list, false, 0, ""}},
         {{"--all"}, ParseStatus::ok, {Mode::list, true, 0, ""}},
-        {{"--capture", "42", "dir/out file.jpg"}, ParseStatus::ok, {Mode::capture, false, 42, "dir/out file.jpg"}},
+        {{"--all", "--capture", "42", "dir/out file.jpg"}, ParseStatus::ok, {Mode::capture, true, 42, "dir/out file.jpg"}},
         // --watch is looked for first: a broken --capture does not matter, a broken --watch does.
         {{"--capture", "--watch", "+7"}, ParseStatus::ok, {Mode::watch, false, 7, ""}},
         {{"--capture", "42", "out.jpg", "--watch"}, ParseStatus::watchUsage, {}},
-        {{"--watch", "4294967296"}, ParseStatus::watchUsage, {}},
         {{"--capture", "42"}, ParseStatus::captureUsage, {}},
         {{"--capture", "x", "out.jpg"}, ParseStatus::captureUsage, {}},
+        // Window ids: decimal, unsigned 32-bit, one leading "+", "-" only before zeros.
+        {{"--watch", "-0"}, ParseStatus::ok, {Mode::watch, false, 0, ""}},
+        {{"--watch", "-000"}, ParseStatus::ok, {Mode::watch, false, 0, ""}},
+        {{"--watch", "0042"}, ParseStatus::ok, {Mode::watch, false, 42, ""}},
+        {{"--watch", "4294967295"}, ParseStatus::ok, {Mode::watch, false, 4294967295u, ""}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::vector<std::string> args{"tevoli-window"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         CommandLine got;
@@ -42,6 +36,11 @@ TEST(CommandLine, ModeChoice) {
         EXPECT_EQ(std::tie(got.mode, got.listAll, got.windowId, got.dest),
                   std::tie(c.want.mode, c.want.listAll, c.want.windowId, c.want.dest))
             << args[1];
+    }
+    for (const char* bad : {"", "+", "-", "-1", "++1", "+-0", "12x", " 1", "0x10", "4294967296",
+                            "99999999999999999999999", "١"}) {
+        CommandLine got;
+        EXPECT_EQ(parseCommandLine({"tevoli-window", "--watch", bad}, got), ParseStatus::watchUsage) << bad;
     }
 }
 

@@ -1,7 +1,7 @@
 /* A test X client: one window of a chosen size, title, class and colour.
  *
  *   test_window [--size WxH] [--at X,Y] [--title UTF8] [--wm-name BYTES] [--class NAME]
- *               [--color RRGGBB] [--type dialog|dock] [--unmapped] [--no-pid]
+ *               [--color RRGGBB] [--type ATOM[,ATOM...]] [--unmapped] [--no-pid]
  *               [--override-redirect] [--no-background]
  *
  * Prints the window id in decimal once the window is shown (or created, when
@@ -96,9 +96,13 @@ int main(int argc, char **argv) {
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
     }
     if (type) {
-        xcb_atom_t value = atom(!strcmp(type, "dock") ? "_NET_WM_WINDOW_TYPE_DOCK" : "_NET_WM_WINDOW_TYPE_DIALOG");
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1,
-                            &value);
+        char names[512];
+        xcb_atom_t types[8];
+        uint32_t count = 0;
+        snprintf(names, sizeof names, "%s", type);
+        for (char *name = strtok(names, ","); name && count < 8; name = strtok(NULL, ",")) types[count++] = atom(name);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, count,
+                            types);
     }
     if (mapped) {
         xcb_map_window(c, window);

@@ -1,4 +1,4 @@
-#include "protocol.h"
+#include "llm_protocol.h"
 
 #include <nlohmann/json.hpp>
 
@@ -6,6 +6,14 @@
 #include "utf8.h"
 
 namespace tevoli::llm {
+
+Reply Reply::failure(std::string error, std::string code) {
+    Reply reply;
+    reply.error = std::move(error);
+    reply.code = std::move(code);
+    return reply;
+}
+
 namespace {
 
 // Reads the request from the parser's events. Only the top object's known fields are

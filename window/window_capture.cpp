@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "window_capture.h"
 
 #include <cmath>
 

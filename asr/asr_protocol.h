@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,6 +9,9 @@
 #include "seg.h"
 
 namespace tevoli::asr {
+
+// Longest request line accepted: room for about 90 s of audio in one chunk.
+inline constexpr std::size_t kMaxRequestLine = 8u << 20;
 
 // One request line, decoded.
 struct Request {

@@ -1,0 +1,31 @@
+#include "json_lines_server.h"
+
+#include <exception>
+
+#include "line_reader.h"
+#include "utf8.h"
+#include "write_all.h"
+
+namespace tevoli {
+
+Ending serveJsonLines(int inFd, int outFd, const LineServer& server) {
+    LineReader reader(inFd, server.maxLineBytes);
+    while (const auto line = reader.next()) {
+        std::string reply;
+        if (line->tooLong) {
+            reply = server.tooLong;
+        } else {
+            const std::string request = trimmedUtf8(line->text);
+            if (request.empty()) continue;
+            try {
+                reply = server.answer(request);
+            } catch (const std::exception&) {
+                reply = server.encodeFailed;
+            }
+        }
+        if (!writeAll(outFd, reply) || !writeAll(outFd, "\n")) return Ending{1, {}, {}};
+    }
+    return Ending{};
+}
+
+}  // namespace tevoli

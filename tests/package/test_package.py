@@ -1,0 +1,233 @@
+"""The Debian package as a machine gets it: built by cpack, checked by lintian,
+installed with dpkg, each installed program run once against private services,
+every manual page found by man, and nothing left once the package is purged.
+
+The module runs in a network namespace of its own (in_own_netns): nothing in it
+can reach the network, and the stand-in model server takes the real port.
+"""
+import array
+import contextlib
+import fcntl
+import glob
+import json
+import os
+import re
+import select
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SOURCE = os.environ["TEVOLI_SOURCE_DIR"]
+for folder in ("asr", "llm", "window", "frames"):
+    sys.path.insert(0, os.path.join(SOURCE, "tests", folder))
+
+import frames_media  # noqa: E402
+from asr_client import pcm  # noqa: E402
+from llm_e2e import StandIn  # noqa: E402
+from tevoli_harness import PrivatePulse, PrivateX, spawn, stop, wait_until  # noqa: E402
+from window_clients import WindowClients  # noqa: E402
+
+PACKAGE = "tevoli-helpers"
+PROGRAMS = ["tevoli-systemaudio", "tevoli-apple-asr", "tevoli-apple-llm", "tevoli-detect", "tevoli-window",
+            "tevoli-frames"]
+BIN = "/usr/bin"
+# Data the programs load at run time, which no library link reveals.
+DATA_PACKAGES = ["pocketsphinx-en-us", "tesseract-ocr-eng"]
+# "go forward ten meters", 16 kHz mono 16-bit, from pocketsphinx-testdata.
+SPEECH = "/usr/share/pocketsphinx/test/data/goforward.raw"
+# Serialises package tests of several work trees on one machine.
+LOCK = "/run/lock/tevoli-helpers-package-test"
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, capture_output=True, text=True, timeout=300, **kwargs)
+
+
+def dpkg(*args):
+    """dpkg, waiting while another package manager holds its lock."""
+    deadline = time.monotonic() + 300
+    while True:
+        result = run(["dpkg", *args])
+        if result.returncode == 0 or "lock" not in result.stderr or time.monotonic() > deadline:
+            return result
+        time.sleep(1)
+
+
+def build_package(folder):
+    """The .deb that scripts/package makes, built into `folder`."""
+    config = os.path.join(os.environ["TEVOLI_BUILD_DIR"], "CPackConfig.cmake")
+    result = run(["cpack", "--config", config, "-B", folder])
+    if result.returncode != 0:
+        raise RuntimeError("cpack failed:\n" + result.stdout + result.stderr)
+    return glob.glob(os.path.join(folder, "*.deb"))
+
+
+def source_state(pulse, name):
+    for line in pulse.pactl("list", "short", "sources").splitlines():
+        fields = line.split("\t")
+        if fields[1] == name:
+            return fields[-1]
+    return None
+
+
+def known_to_dpkg():
+    """True while dpkg holds any record of the package, configuration files included."""
+    return run(["dpkg-query", "-W", PACKAGE]).returncode == 0
+
+
+@unittest.skipUnless(os.access("/var/lib/dpkg/status", os.W_OK), "installing the package needs root")
+class Package(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.stack = contextlib.ExitStack()
+        try:
+            fcntl.flock(cls.stack.enter_context(open(LOCK, "w")), fcntl.LOCK_EX)
+            cls.work = cls.stack.enter_context(tempfile.TemporaryDirectory(prefix="tevoli-package-"))
+            debs = build_package(os.path.join(cls.work, "deb"))
+            if len(debs) != 1:
+                raise RuntimeError(f"cpack made {debs}")
+            cls.deb = debs[0]
+            result = dpkg("-i", cls.deb)
+            if result.returncode != 0:
+                dpkg("--purge", PACKAGE)
+                raise RuntimeError("dpkg -i failed:\n" + result.stdout + result.stderr)
+            cls.files = [path for path in run(["dpkg-query", "-L", PACKAGE]).stdout.split("\n") if path]
+        except BaseException:
+            cls.stack.close()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            purged = dpkg("--purge", PACKAGE)
+            if purged.returncode != 0:
+                raise AssertionError("dpkg --purge failed:\n" + purged.stdout + purged.stderr)
+            left = [path for path in cls.files if os.path.lexists(path) and not os.path.isdir(path)]
+            left += [path for path in (f"/usr/share/doc/{PACKAGE}",) if os.path.exists(path)]
+            if left or known_to_dpkg():
+                raise AssertionError(f"left after purge: {left}, still known to dpkg: {known_to_dpkg()}")
+        finally:
+            cls.stack.close()
+
+    def test_name_version_and_dependencies(self):
+        version = os.environ["TEVOLI_VERSION"]
+        arch = run(["dpkg", "--print-architecture"]).stdout.strip()
+        self.assertEqual(os.path.basename(self.deb), f"{PACKAGE}_{version}_{arch}.deb")
+        fields = dict(line.split(": ", 1) for line in
+                      run(["dpkg-deb", "-f", self.deb, "Package", "Version", "Depends"]).stdout.splitlines())
+        self.assertEqual((fields["Package"], fields["Version"]), (PACKAGE, version))
+        depends = {re.sub(r" \(.*\)$", "", item.strip()) for item in fields["Depends"].split(",")}
+        # One library per service, found in the binaries by dpkg-shlibdeps.
+        for library in ("libpulse0", "libcurl4", "libxcb1", "libavcodec59", "libtesseract5", "libpocketsphinx3",
+                        "libturbojpeg0", *DATA_PACKAGES):
+            self.assertIn(library, depends)
+
+    def test_holds_the_programs_their_pages_and_nothing_else(self):
+        files = {path for path in self.files if not os.path.isdir(path)}
+        expected = {f"{BIN}/{program}" for program in PROGRAMS}
+        expected |= {f"/usr/share/man/man1/{program}.1.gz" for program in PROGRAMS}
+        expected |= {f"/usr/share/doc/{PACKAGE}/copyright", f"/usr/share/doc/{PACKAGE}/changelog.gz"}
+        self.assertEqual(files, expected)
+
+    def test_lintian_finds_no_error(self):
+        result = run(["lintian", "--fail-on", "error", self.deb])
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_man_finds_every_page(self):
+        for program in PROGRAMS:
+            with self.subTest(program):
+                where = run(["man", "-w", program])
+                self.assertEqual(where.stdout.strip(), f"/usr/share/man/man1/{program}.1.gz", where.stderr)
+                page = run(["man", "--warnings", program], env=dict(os.environ, MANWIDTH="80", MANPAGER="cat",
+                                                                    LC_ALL="C.UTF-8"))
+                self.assertEqual((page.returncode, page.stderr), (0, ""))
+                self.assertIn(f"{program} - ", page.stdout)
+                self.assertIn("EXIT STATUS", page.stdout)
+
+    def test_systemaudio_streams_the_default_output(self):
+        with PrivatePulse() as pulse:
+            proc = spawn([f"{BIN}/tevoli-systemaudio"], env=pulse.env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0)
+            try:
+                self.assertEqual(proc.stdout.readline(), b"TEVOLI_AUDIO 44100 2\n")
+                audio = bytearray()
+
+                def tenth_of_a_second():
+                    if select.select([proc.stdout], [], [], 0.1)[0]:
+                        audio.extend(proc.stdout.read(1 << 16) or b"")
+                    return len(audio) >= 4410 * 8
+
+                wait_until(tenth_of_a_second, 20, what="audio")
+                proc.terminate()
+                self.assertEqual(proc.wait(10), 0)
+                self.assertEqual(proc.stderr.read(), b"tevoli-systemaudio: capturing 44100 Hz, 2 ch\n")
+            finally:
+                stop(proc)
+                proc.stdout.close()
+                proc.stderr.close()
+
+    def test_asr_transcribes_speech_with_the_installed_model(self):
+        with open(SPEECH, "rb") as raw:
+            samples = [value / 32768.0 for value in array.array("h", raw.read())]
+        requests = [{"op": "status"}, {"op": "begin"}, {"op": "feed", "pcm": pcm(samples)}, {"op": "finish"}]
+        result = run([f"{BIN}/tevoli-apple-asr"], input="".join(json.dumps(r) + "\n" for r in requests))
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        replies = [json.loads(line) for line in result.stdout.splitlines()]
+        self.assertEqual(replies[:2], [{"ok": True, "available": True}, {"ok": True, "downloaded": False}])
+        words = " ".join(seg["text"] for reply in replies[2:] for seg in reply["segments"])
+        self.assertIn("forward", words)
+
+    def test_llm_answers_through_a_local_model_server(self):
+        requests = [{"op": "status"}, {"op": "generate", "system": "Be brief.", "user": "hello"}]
+        with StandIn(8080, "--models", "standin-model"):
+            result = run([f"{BIN}/tevoli-apple-llm"], input="".join(json.dumps(r) + "\n" for r in requests))
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(result.stdout, '{"ok":true,"available":true}\n{"ok":true,"content":"echo: hello"}\n')
+
+    def test_detect_sees_a_recording_microphone(self):
+        with PrivatePulse() as pulse:
+            recorder = pulse.record_default_source()
+            try:
+                wait_until(lambda: source_state(pulse, PrivatePulse.SOURCE) == "RUNNING", 20, what="recording")
+                result = run([f"{BIN}/tevoli-detect"], env=pulse.env)
+            finally:
+                stop(recorder)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        report = json.loads(result.stdout)
+        self.assertEqual((report["micInUse"], type(report["apps"])), (True, list))
+
+    def test_window_lists_and_captures_a_meeting_window(self):
+        with PrivateX() as x:
+            windows = WindowClients(x.env)
+            try:
+                _, window = windows.open("zoom", "--size", "640x480", "--title", "Weekly sync")
+                listing = run([f"{BIN}/tevoli-window"], env=x.env)
+                self.assertEqual((listing.returncode, listing.stderr), (0, ""))
+                self.assertEqual(json.loads(listing.stdout)["windows"],
+                                 [{"id": window, "app": "Zoom", "title": "Weekly sync", "width": 640, "height": 480,
+                                   "meeting": True}])
+                shot = os.path.join(self.work, "window.jpg")
+                capture = run([f"{BIN}/tevoli-window", "--capture", str(window), shot], env=x.env)
+                self.assertEqual((capture.returncode, capture.stdout, capture.stderr), (0, "", ""))
+                self.assertEqual(frames_media.read_image(shot)[:2], (1280, 960))
+            finally:
+                windows.close_all()
+
+    def test_frames_extracts_and_reads_text(self):
+        video = os.path.join(self.work, "clock.mp4")
+        frames_media.gray_clock_video(video, seconds=2)
+        out = os.path.join(self.work, "frames")
+        extract = run([f"{BIN}/tevoli-frames", "extract", video, out, "1"])
+        self.assertEqual((extract.returncode, extract.stdout, extract.stderr), (0, "OK 2\n", ""))
+        self.assertEqual(sorted(os.listdir(out)), ["frame-0.jpg", "frame-1000.jpg"])
+        image = os.path.join(self.work, "text.png")
+        frames_media.text_image(image, ["Weekly budget review"])
+        ocr = run([f"{BIN}/tevoli-frames", "ocr", image])
+        self.assertEqual((ocr.returncode, ocr.stderr), (0, ""))
+        self.assertEqual(json.loads(ocr.stdout), {"path": image, "text": "Weekly budget review"})
+
+
+if __name__ == "__main__":
+    unittest.main()
