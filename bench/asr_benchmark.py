@@ -123,7 +123,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="tevoli-asr-bench-") as folder:
         recordings = asr_sets.test_set(folder)
         librivox = [r for r in recordings if r.group == "LibriVox"]
-        ours, cli, by_group, latencies = {}, {}, {}, []
+        ours, cli, by_group, cli_by_group, latencies = {}, {}, {}, {}, []
         ours_all, cli_all, beyond = Tally(), Tally(), 0.0
         with AsrServer() as server:
             baseline = proc_status(server.proc.pid, "VmRSS")
@@ -145,10 +145,15 @@ def main():
                         part = os.path.join(folder, f"{recording.name}-{i}.wav")
                         asr_sets.write_wav(part, recording.samples[max(0, first - 4800):end + 8000])
                         parts.append((part, words))
+                alone = Tally()
                 for part, words in parts:
-                    cli.setdefault(kind, Tally()).add(words, continuous(part)[0])
-                print(f"{recording.name:45} {recording.seconds:5.1f} s  WER {by_group[recording.group].wer:5.1f} %",
-                      flush=True)
+                    heard_alone = continuous(part)[0]
+                    for tally in (alone, cli.setdefault(kind, Tally()), cli_by_group.setdefault(recording.group, Tally())):
+                        tally.add(words, heard_alone)
+                mine = Tally()
+                mine.add(recording.words, heard)
+                print(f"{recording.name:45} {recording.seconds:5.1f} s  WER {mine.wer:5.1f} %, "
+                      f"pocketsphinx_continuous {alone.wer:5.1f} %", flush=True)
             peak = proc_status(server.proc.pid, "VmHWM") - baseline
             server.close()
         cli_peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
@@ -171,7 +176,8 @@ def main():
           f"(each sentence alone) | {cli_all.cpu / audio:.3f} | | | {cli_peak:.0f} MiB |")
     print(f"| pocketsphinx_batch | {batch_tally.wer:.1f} % | | {batch_cpu / batch_tally.audio:.3f} | | | |")
     for group, tally in by_group.items():
-        print(f"tevoli-apple-asr on {group}: {tally.wer:.1f} % WER")
+        print(f"{group}: tevoli-apple-asr {tally.wer:.1f} % WER, pocketsphinx_continuous "
+              f"{cli_by_group[group].wer:.1f} %")
     goals = [
         ("WER on LibriVox at or below pocketsphinx_batch's", ours["LibriVox"].wer <= batch_tally.wer),
         ("WER on meetings within 2 points of pocketsphinx_continuous's",
