@@ -24,7 +24,9 @@ constexpr double kSampleRate = 16000;
 constexpr std::size_t kFrame = 160;  // 10 ms: one voice-activity verdict, one decoder frame
 
 // The decoder sees one utterance at a time, found by the detector: it keeps every
-// frame, so that word frames are sample positions in the utterance.
+// frame, so that word frames are sample positions in the utterance. The detector
+// turns to silence after 50 ms of it: how long a pause ends an utterance is the
+// stream's rule. Otherwise PocketSphinx's defaults, the best on the development set.
 const PocketSphinxOptions kDefaults{
     .decoder = {{"-hmm", kHmm}, {"-lm", kLanguageModel}, {"-dict", kDictionary}, {"-remove_silence", "no"}},
     .detector = {{"-vad_postspeech", "5"}},

@@ -20,13 +20,19 @@ sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "test
 
 import asr_sets  # noqa: E402
 
-# Each entry: a label and its options, on top of the server's settings.
+# Each entry: a label and its options, on top of the server's settings. The server's
+# settings (PocketSphinx's defaults for the decoder) were the best of these.
 GRID = [
+    ("server settings", []),
     ("-lw 5.5", ["-d", "-lw", "5.5"]),
     ("-lw 7", ["-d", "-lw", "7"]),
+    ("-lw 8", ["-d", "-lw", "8"]),
     ("-wip 0.2", ["-d", "-wip", "0.2"]),
     ("-beam 1e-60 -wbeam 1e-40", ["-d", "-beam", "1e-60", "-d", "-wbeam", "1e-40"]),
+    ("-remove_noise no", ["-d", "-remove_noise", "no"]),
     ("-vad_threshold 1.5", ["-v", "-vad_threshold", "1.5"]),
+    ("-vad_threshold 3", ["-v", "-vad_threshold", "3"]),
+    ("-vad_startspeech 5", ["-v", "-vad_startspeech", "5"]),
     ("-vad_postspeech 10", ["-v", "-vad_postspeech", "10"]),
 ]
 
