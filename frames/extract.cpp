@@ -4,9 +4,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
-#include <system_error>
 
 namespace tevoli::frames {
+namespace {
+
+// Bounds the work of one run whatever the video's length and the interval.
+constexpr std::size_t kMaxSamples = 720;
+
+}  // namespace
 
 std::vector<double> samplingTimes(double interval, double duration) {
     std::vector<double> times;
@@ -29,10 +34,9 @@ std::string frameFileName(double seconds) {
 std::optional<std::string> runExtract(const std::string& videoPath, const std::string& outdir, double interval,
                                       MediaServices& services, std::ostream& out) {
     // Created before the video is opened; a failure shows later as frames not written.
-    std::error_code ignored;
-    std::filesystem::create_directories(outdir, ignored);
+    services.createDirectories(outdir);
 
-    auto video = services.openVideo(videoPath, FrameSettings{});
+    auto video = services.openVideo(videoPath);
     if (!video) return "no video track (or unsupported container)";
     const double duration = video->durationSeconds();
     if (!std::isfinite(duration) || !(duration > 0)) return "could not read duration";
@@ -40,12 +44,7 @@ std::optional<std::string> runExtract(const std::string& videoPath, const std::s
     std::size_t written = 0;
     for (double t : samplingTimes(interval, duration)) {
         const auto frame = video->frameNear(t);
-        if (!frame) continue;
-        const auto jpeg = encodeJpeg(*frame);
-        if (!jpeg) continue;
-        const auto path = std::filesystem::path(outdir) / frameFileName(t);
-        if (writeFileBytes(path.string(), *jpeg)) continue;
-        ++written;
+        if (frame && services.writeJpeg(*frame, (std::filesystem::path(outdir) / frameFileName(t)).string())) ++written;
     }
     out << "OK " << written << "\n";
     return std::nullopt;

@@ -1,5 +1,4 @@
 #pragma once
-#include <cstddef>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -9,10 +8,7 @@
 
 namespace tevoli::frames {
 
-// Bounds the work of one run whatever the video's length and the interval.
-inline constexpr std::size_t kMaxSamples = 720;
-
-// 0, interval, interval+interval, ... while below the duration, at most kMaxSamples.
+// 0, interval, interval+interval, ... while below the duration, at most 720 times.
 // Accumulated by addition, so 0.1 s steps give 0.7999... as the ninth time.
 std::vector<double> samplingTimes(double interval, double duration);
 

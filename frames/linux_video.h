@@ -7,6 +7,6 @@
 namespace tevoli::frames {
 
 // Opens a video with FFmpeg; nothing when it has no decodable video stream.
-std::unique_ptr<Video> openFfmpegVideo(const std::string& path, const FrameSettings& settings);
+std::unique_ptr<Video> openFfmpegVideo(const std::string& path);
 
 }  // namespace tevoli::frames

@@ -5,7 +5,9 @@
 #include "json_string.h"
 
 namespace tevoli::frames {
+namespace {
 
+// {"path":...,"text":...} for one image.
 std::string ocrLine(const std::string& path, const std::vector<std::string>& lines) {
     std::string text;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -14,6 +16,8 @@ std::string ocrLine(const std::string& path, const std::vector<std::string>& lin
     }
     return "{\"path\":" + jsonString(path) + ",\"text\":" + jsonString(text) + "}\n";
 }
+
+}  // namespace
 
 std::optional<std::string> runOcr(const std::vector<std::string>& images, MediaServices& services, std::ostream& out) {
     std::string error;

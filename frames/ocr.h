@@ -8,9 +8,6 @@
 
 namespace tevoli::frames {
 
-// {"path":...,"text":...} for one image.
-std::string ocrLine(const std::string& path, const std::vector<std::string>& lines);
-
 // One line per image, in order, with one engine for the whole run.
 // Returns the failure message, if any.
 std::optional<std::string> runOcr(const std::vector<std::string>& images, MediaServices& services, std::ostream& out);

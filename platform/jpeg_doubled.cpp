@@ -42,7 +42,6 @@ void convertRow(PixelLayout layout, const std::uint8_t* source, std::size_t widt
     switch (layout) {
         case PixelLayout::rgb: return convertRow<0, 1, 2, 3>(source, width, y, cb, cr);
         case PixelLayout::bgrx: return convertRow<2, 1, 0, 4>(source, width, y, cb, cr);
-        case PixelLayout::rgbx: return convertRow<0, 1, 2, 4>(source, width, y, cb, cr);
     }
 }
 

@@ -2,13 +2,10 @@
 
 #include <thread>
 
-#include "jpeg_writer.h"
-#include "window_image.h"
-
 namespace tevoli::window {
 
-FrameStore::FrameStore(int width, int height, std::chrono::milliseconds frameWait)
-    : width_(width), height_(height), frameWait_(frameWait) {}
+FrameStore::FrameStore(std::shared_ptr<ImageFiles> files, int width, int height, std::chrono::milliseconds frameWait)
+    : files_(std::move(files)), width_(width), height_(height), frameWait_(frameWait) {}
 
 void FrameStore::offer(Image frame) {
     auto shared = std::make_shared<const Image>(std::move(frame));
@@ -34,11 +31,12 @@ std::optional<std::string> FrameStore::snapshot(const std::string& path) {
         if (stopped) return "stopped";
         if (frame) {
             // Rendering and encoding happen outside the lock, so frames keep arriving.
-            const Encoded encoded = encodeAtSize(*frame, width_, height_);
-            if (encoded.status == Encoded::Status::renderFailed) return "cgimage failed";
-            if (encoded.status == Encoded::Status::encodeFailed) return "jpeg encode failed";
-            if (writeFileBytes(path, encoded.jpeg)) return "write failed";
-            return std::nullopt;
+            switch (files_->writeJpeg(*frame, width_, height_, path).failed) {
+                case ImageFiles::Failed::nothing: return std::nullopt;
+                case ImageFiles::Failed::render: return "cgimage failed";
+                case ImageFiles::Failed::encode: return "jpeg encode failed";
+                case ImageFiles::Failed::write: return "write failed";
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -3,7 +3,7 @@
 
 namespace tevoli::window {
 
-// Windows of the X server named by DISPLAY. Every call opens its own connection,
+// Windows of the X server named by DISPLAY, and JPEG files on disk. Every call opens its own connection,
 // so calls from several threads never share one.
 class LinuxWindowSystem final : public WindowSystem {
 public:
@@ -12,6 +12,7 @@ public:
     std::vector<RunningApplication> runningApplications() override;
     Outcome<Image> captureImage(const ShareableWindow& window) override;
     Outcome<std::unique_ptr<WindowStream>> startStream(const ShareableWindow& window) override;
+    Written writeJpeg(const Image& image, int width, int height, const std::string& path) override;
 };
 
 }  // namespace tevoli::window

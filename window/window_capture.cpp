@@ -2,9 +2,6 @@
 
 #include <cmath>
 
-#include "jpeg_writer.h"
-#include "window_image.h"
-
 namespace tevoli::window {
 
 std::string platformFailure(std::string_view prefix, const std::string& error) {
@@ -20,7 +17,7 @@ const ShareableWindow* findWindow(const std::vector<ShareableWindow>& content, s
     return nullptr;
 }
 
-int scaledSize(double points) { return static_cast<int>(std::trunc(points)) * kScale; }
+int scaledSize(double points) { return static_cast<int>(std::trunc(points)) * 2; }
 
 std::optional<std::string> captureToFile(WindowSystem& system, std::uint32_t id, const std::string& dest) {
     const auto content = system.shareableContent();
@@ -29,10 +26,14 @@ std::optional<std::string> captureToFile(WindowSystem& system, std::uint32_t id,
     if (!window) return notFound(id);
     const Outcome<Image> captured = system.captureImage(*window);
     if (!captured.value) return platformFailure("capture: ", captured.error);
-    const Encoded encoded = encodeAtSize(*captured.value, scaledSize(window->width), scaledSize(window->height));
-    if (encoded.status != Encoded::Status::ok) return std::string("jpeg encode failed");
-    if (auto error = writeFileBytes(dest, encoded.jpeg)) return "write: " + *error;
-    return std::nullopt;
+    const auto written = system.writeJpeg(*captured.value, scaledSize(window->width), scaledSize(window->height), dest);
+    switch (written.failed) {
+        case ImageFiles::Failed::nothing: return std::nullopt;
+        case ImageFiles::Failed::write: return "write: " + written.error;
+        case ImageFiles::Failed::render:
+        case ImageFiles::Failed::encode: break;
+    }
+    return std::string("jpeg encode failed");
 }
 
 }  // namespace tevoli::window

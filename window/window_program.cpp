@@ -110,7 +110,7 @@ Ending watchMode(std::uint32_t id, const std::shared_ptr<WindowSystem>& system, 
     inBackground([=] { started->offer(startWatching(*system, id)); });
     const Watched watched = started->firstBy(start + timeouts.start, notWatched("timeout"));
     if (!watched.stream) return Ending::failure(watched.failure);
-    auto store = std::make_shared<FrameStore>(watched.width, watched.height, timeouts.frameWait);
+    auto store = std::make_shared<FrameStore>(system, watched.width, watched.height, timeouts.frameWait);
     std::stop_source capturing;
     inBackground([stream = watched.stream, store, interval = timeouts.frameInterval, until = capturing.get_token()] {
         runCapture(*stream, *store, interval, until);

@@ -71,9 +71,23 @@ public:
     virtual Grab grab() = 0;
 };
 
-// What the window program needs from the display. Each call may block on the
-// display server; callers bound the wait.
-class WindowSystem {
+// Where captured images go: JPEG files at the host's paths.
+class ImageFiles {
+public:
+    // The step that failed: rendering the picture at its size, encoding it, writing it.
+    enum class Failed { nothing, render, encode, write };
+    struct Written {
+        Failed failed = Failed::nothing;
+        std::string error;  // the system's text, when writing failed
+    };
+    virtual ~ImageFiles() = default;
+    // Writes `image` brought to width x height as a JPEG at `path`, replacing any file there.
+    virtual Written writeJpeg(const Image& image, int width, int height, const std::string& path) = 0;
+};
+
+// What the window program needs from the display and the file system. Each display
+// call may block on the display server; callers bound the wait.
+class WindowSystem : public ImageFiles {
 public:
     virtual ~WindowSystem() = default;
     virtual Outcome<std::vector<ShareableWindow>> shareableContent() = 0;

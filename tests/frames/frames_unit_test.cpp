@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -13,21 +10,28 @@
 namespace tevoli::frames {
 namespace {
 
-namespace fs = std::filesystem;
-
-// A video of flat frames that records the times asked for, and a recognizer that never starts.
+// A video of flat frames and a file system in memory, recording what was asked
+// of them; a recognizer that never starts.
 class FakeServices final : public MediaServices {
 public:
     double duration = 10;
     std::function<bool(double)> undecodable = [](double) { return false; };
-    std::vector<double> askedTimes;
+    std::function<bool(const std::string&)> unwritable = [](const std::string&) { return false; };
+    std::vector<std::string> calls;
 
-    std::unique_ptr<Video> openVideo(const std::string&, const FrameSettings&) override {
+    std::unique_ptr<Video> openVideo(const std::string& path) override {
+        calls.push_back("open " + path);
+        if (path == "missing") return nullptr;
         return std::make_unique<FakeVideo>(*this);
     }
     std::unique_ptr<TextRecognizer> openTextRecognizer(std::string& error) override {
         error = "no model";
         return nullptr;
+    }
+    void createDirectories(const std::string& path) override { calls.push_back("mkdir " + path); }
+    bool writeJpeg(const PixelView& image, const std::string& path) override {
+        calls.push_back("write " + path + " " + std::to_string(image.width) + "x" + std::to_string(image.height));
+        return !unwritable(path);
     }
 
 private:
@@ -35,7 +39,6 @@ private:
         explicit FakeVideo(FakeServices& owner) : owner(owner) {}
         double durationSeconds() override { return owner.duration; }
         std::optional<PixelView> frameNear(double seconds) override {
-            owner.askedTimes.push_back(seconds);
             if (owner.undecodable(seconds)) return std::nullopt;
             return PixelView{pixels.data(), 4, 2, 12, PixelLayout::rgb};
         }
@@ -44,10 +47,9 @@ private:
     };
 };
 
-// The end-to-end tests hold the usual bad intervals; these are the strtod corners.
 TEST(ParseArgs, IntervalIsOnePositiveStrtodNumberWithNothingAround) {
     FramesArgs parsed;
-    for (const char* bad : {"1 ", "\t2", "-0", "1x", "1,5"}) {
+    for (const char* bad : {" 1", "1 ", "\t2", "", "0", "-0", "-1", "nan", "1x", "1,5"}) {
         EXPECT_EQ(parseArgs({"tevoli-frames", "extract", "v", "o", bad}, parsed),
                   "usage: tevoli-frames extract <video> <outdir> <interval_secs>")
             << '"' << bad << '"';
@@ -58,57 +60,67 @@ TEST(ParseArgs, IntervalIsOnePositiveStrtodNumberWithNothingAround) {
     }
 }
 
-TEST(SamplingTimes, AbsurdIntervalsStayBounded) {
+TEST(SamplingTimes, NamesAreTheTruncatedSumsAndTheCountIsBounded) {
+    const auto tenths = samplingTimes(0.1, 1);
+    // Added up, 0.1 falls short: eight additions stay below 0.8, ten below 1.
+    ASSERT_EQ(tenths.size(), 11u);
+    EXPECT_EQ(frameFileName(tenths[8]), "frame-799.jpg");
+    EXPECT_EQ(samplingTimes(30, 10), std::vector<double>{0});
     EXPECT_EQ(samplingTimes(1e-300, 1).size(), 720u);
     EXPECT_EQ(frameFileName(1e300).substr(0, 7), "frame-1");
 }
 
-class RunExtract : public testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("tevoli-frames-unit-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        outdir = (dir / "out").string();
+TEST(RunExtract, WritesEachFrameItGetsAndCountsOnlyTheFilesWritten) {
+    struct Case {
+        double duration;
+        std::function<bool(double)> undecodable;
+        std::function<bool(const std::string&)> unwritable;
+        std::vector<std::string> writes;
+        std::string output;
+    };
+    const auto never = [](auto) { return false; };
+    const std::vector<Case> cases{
+        {2.5, never, never, {"out/frame-0.jpg", "out/frame-1000.jpg", "out/frame-2000.jpg"}, "OK 3\n"},
+        {4, [](double t) { return t == 1; }, [](const std::string& p) { return p == "out/frame-2000.jpg"; },
+         {"out/frame-0.jpg", "out/frame-2000.jpg", "out/frame-3000.jpg"}, "OK 2\n"},
+        {3, [](double) { return true; }, never, {}, "OK 0\n"},
+    };
+    for (const Case& c : cases) {
+        FakeServices services;
+        services.duration = c.duration;
+        services.undecodable = c.undecodable;
+        services.unwritable = c.unwritable;
+        std::ostringstream out;
+        EXPECT_EQ(runFrames({"tevoli-frames", "extract", "in.mp4", "out", "1", "extra"}, services, out), std::nullopt);
+        EXPECT_EQ(out.str(), c.output);
+        std::vector<std::string> expected{"mkdir out", "open in.mp4"};
+        for (const auto& path : c.writes) expected.push_back("write " + path + " 4x2");
+        EXPECT_EQ(services.calls, expected) << c.output;
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::optional<std::string> run(double interval) {
-        return runExtract("video.mp4", outdir, interval, services, out);
-    }
-
-    fs::path dir;
-    std::string outdir;
-    FakeServices services;
-    std::ostringstream out;
-};
-
-TEST_F(RunExtract, CountsOnlyTheFilesWritten) {
-    services.duration = 4;
-    services.undecodable = [](double t) { return t == 1; };
-    EXPECT_EQ(run(1), std::nullopt);
-    EXPECT_EQ(services.askedTimes, (std::vector<double>{0, 1, 2, 3}));
-    EXPECT_TRUE(fs::exists(fs::path(outdir) / "frame-2000.jpg"));
-    EXPECT_FALSE(fs::exists(fs::path(outdir) / "frame-1000.jpg"));
-    // An output "directory" that is a file: every write fails, which is still success.
-    outdir = (fs::path(outdir) / "frame-2000.jpg").string();
-    EXPECT_EQ(run(1), std::nullopt);
-    EXPECT_EQ(out.str(), "OK 3\nOK 0\n");
 }
 
-TEST_F(RunExtract, DurationMustBeFiniteAndPositive) {
-    for (double duration : {0.0, -1.0, std::nan(""), double(INFINITY)}) {
-        services.duration = duration;
-        EXPECT_EQ(run(1), "could not read duration") << duration;
+TEST(RunFrames, FailuresPrintNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        double duration;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {{"tevoli-frames", "extract", "missing", "out", "1"}, 10, "no video track (or unsupported container)"},
+        {{"tevoli-frames", "extract", "in.mp4", "out", "1"}, 0, "could not read duration"},
+        {{"tevoli-frames", "extract", "in.mp4", "out", "1"}, -1, "could not read duration"},
+        {{"tevoli-frames", "extract", "in.mp4", "out", "1"}, std::nan(""), "could not read duration"},
+        {{"tevoli-frames", "extract", "in.mp4", "out", "1"}, INFINITY, "could not read duration"},
+        {{"tevoli-frames", "ocr", "a.png"}, 10, "text recognition unavailable: no model"},
+        {{"tevoli-frames", "ocr"}, 10, "usage: tevoli-frames ocr <image> [<image>\u2026]"},
+    };
+    for (const Case& c : cases) {
+        FakeServices services;
+        services.duration = c.duration;
+        std::ostringstream out;
+        EXPECT_EQ(runFrames(c.args, services, out), c.message) << c.args[2];
+        EXPECT_EQ(out.str(), "");
     }
-    EXPECT_EQ(out.str(), "");
-}
-
-TEST(RunFrames, EngineThatCannotStartFailsInsteadOfPrintingEmptyTexts) {
-    FakeServices services;
-    std::ostringstream out;
-    EXPECT_EQ(runFrames({"tevoli-frames", "ocr", "a.png"}, services, out),
-              "text recognition unavailable: no model");
-    EXPECT_EQ(out.str(), "");
 }
 
 }  // namespace

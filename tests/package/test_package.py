@@ -217,7 +217,7 @@ class Package(unittest.TestCase):
 
     def test_frames_extracts_and_reads_text(self):
         video = os.path.join(self.work, "clock.mp4")
-        frames_media.gray_clock_video(video, seconds=2)
+        frames_media.coded_video(video, 10, 2, "-c:v", "libx264", "-pix_fmt", "yuv420p")
         out = os.path.join(self.work, "frames")
         extract = run([f"{BIN}/tevoli-frames", "extract", video, out, "1"])
         self.assertEqual((extract.returncode, extract.stdout, extract.stderr), (0, "OK 2\n", ""))

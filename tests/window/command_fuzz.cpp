@@ -27,7 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool written = size < 60000 && write(fds[1], data, size) == static_cast<ssize_t>(size);
     close(fds[1]);
     if (written) {
-        FrameStore store(2, 2, std::chrono::seconds(1));
+        struct NoFiles final : ImageFiles {
+            Written writeJpeg(const Image&, int, int, const std::string&) override { __builtin_trap(); }
+        };
+        FrameStore store(std::make_shared<NoFiles>(), 2, 2, std::chrono::seconds(1));
         store.markStopped();
         int replies = 0;
         serveCommands(fds[0], store, [&](std::string_view line) {

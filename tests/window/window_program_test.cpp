@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <set>
 
 namespace tevoli::window {
 namespace {
@@ -36,9 +37,13 @@ private:
     Image image_;
 };
 
-// A display that answers with what the test set; a call that hangs returns once the test is over.
+// A display that answers with what the test set; a call that hangs returns once the
+// test is over. Its files are kept in memory: a picture without pixels does not
+// render, and a path with a NUL byte or outside the one directory there is fails.
 class FakeWindowSystem final : public WindowSystem {
 public:
+    static constexpr const char* kDirectory = "/shots";
+    std::set<std::string> files;
     Outcome<std::vector<ShareableWindow>> content;
     std::optional<std::vector<ServerWindow>> serverList;
     Outcome<Image> image{kPixels, ""};
@@ -60,6 +65,13 @@ public:
         if (!streamError.empty()) return {std::nullopt, streamError};
         return {std::make_unique<ScriptedStream>(script, frame), {}};
     }
+    Written writeJpeg(const Image& image, int, int, const std::string& path) override {
+        if (image.pixels == nullptr) return {Failed::render, {}};
+        if (path.find('\0') != std::string::npos || fs::path(path).parent_path() != kDirectory)
+            return {Failed::write, "No such file or directory"};
+        files.insert(path);
+        return {};
+    }
 
 private:
     template <typename T>
@@ -74,16 +86,8 @@ private:
 
 class WindowProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "tevoli-program-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern + "/";
-        system->content = found;
-    }
-    void TearDown() override {
-        system->release();
-        fs::remove_all(dir);
-    }
+    void SetUp() override { system->content = found; }
+    void TearDown() override { system->release(); }
 
     // Runs a mode with `commands` as its input; returns the ending and what it wrote as it went.
     std::pair<Ending, std::string> run(Mode mode, const std::string& commands = "", const Timeouts& timeouts = kPatient) {
@@ -100,7 +104,7 @@ protected:
 
     std::shared_ptr<FakeWindowSystem> system = std::make_shared<FakeWindowSystem>();
     const Outcome<std::vector<ShareableWindow>> found{std::vector<ShareableWindow>{{7, 0, 3, 2, {}, "", {}, true}}, ""};
-    std::string dir;
+    std::string dir = std::string(FakeWindowSystem::kDirectory) + "/";
 };
 
 TEST_F(WindowProgram, ListFallsBackToTheServerListThenToNothing) {
@@ -139,7 +143,7 @@ TEST_F(WindowProgram, CaptureAndWatchFailuresEndWithStatus1AndTheirMessage) {
     };
     for (const auto& c : cases) {
         system->release();
-        fs::remove(dir + "shot.jpg");
+        system->files.clear();
         system->content = c.content;
         system->image = c.image;
         system->streamError = c.streamError;
@@ -147,7 +151,7 @@ TEST_F(WindowProgram, CaptureAndWatchFailuresEndWithStatus1AndTheirMessage) {
         const auto [ending, written] = run(c.mode, "shoot " + dir + "shot.jpg\n", c.hangs ? kHung : kPatient);
         EXPECT_EQ(std::tie(ending.status, ending.message, ending.output, written),
                   std::make_tuple(c.message.empty() ? 0 : 1, c.message, std::string(), std::string()));
-        EXPECT_EQ(fs::exists(dir + "shot.jpg"), c.message.empty()) << c.message;
+        EXPECT_EQ(system->files.count(dir + "shot.jpg"), c.message.empty() ? 1u : 0u) << c.message;
     }
     system->release();
     dir += "missing/";
@@ -181,8 +185,7 @@ TEST_F(WindowProgram, WatchAnswersEachShotAfterReadyUntilQuitOrTheEndOfInput) {
         const auto [ending, written] = run(Mode::watch, c.commands, timeouts);
         EXPECT_EQ(std::tie(ending.status, ending.message, written), std::make_tuple(0, std::string(), c.written));
     }
-    EXPECT_TRUE(fs::exists(dir + "a.jpg"));
-    EXPECT_FALSE(fs::exists(dir + "b.jpg") || fs::exists(dir + "cut"));
+    EXPECT_EQ(system->files, std::set<std::string>{dir + "a.jpg"});
 }
 
 }  // namespace

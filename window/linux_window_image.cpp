@@ -1,10 +1,14 @@
-#include "window_image.h"
+// Captured windows as JPEG files: doubled without building the enlarged picture,
+// any other size by nearest neighbour.
+#include "linux_window_image.h"
 
 #include <cstring>
 #include <optional>
 
+#include "file_writer.h"
 #include "jpeg_doubled.h"
 #include "jpeg_writer.h"
+#include "linux_window_system.h"
 
 namespace tevoli::window {
 namespace {
@@ -46,7 +50,7 @@ std::optional<Image> scaled(const Image& image, int width, int height) {
 Encoded encodeAtSize(const Image& image, int width, int height) {
     if (!holdsItsPixels(image) || width <= 0 || height <= 0) return {Encoded::Status::renderFailed, {}};
     std::optional<std::vector<std::uint8_t>> jpeg;
-    if (width == image.width * kScale && height == image.height * kScale) {
+    if (width == 2 * image.width && height == 2 * image.height) {
         jpeg = encodeJpegDoubled(view(image));
     } else {
         const std::optional<Image> resized = scaled(image, width, height);
@@ -55,6 +59,14 @@ Encoded encodeAtSize(const Image& image, int width, int height) {
     }
     if (!jpeg) return {Encoded::Status::encodeFailed, {}};
     return {Encoded::Status::ok, std::move(*jpeg)};
+}
+
+ImageFiles::Written LinuxWindowSystem::writeJpeg(const Image& image, int width, int height, const std::string& path) {
+    const Encoded encoded = encodeAtSize(image, width, height);
+    if (encoded.status == Encoded::Status::renderFailed) return {Failed::render, {}};
+    if (encoded.status == Encoded::Status::encodeFailed) return {Failed::encode, {}};
+    if (auto error = writeFileBytes(path, encoded.jpeg)) return {Failed::write, *error};
+    return {};
 }
 
 }  // namespace tevoli::window

@@ -6,9 +6,6 @@
 
 namespace tevoli::window {
 
-// Captured windows are delivered at twice their size.
-constexpr int kScale = 2;
-
 struct Encoded {
     enum class Status { ok, renderFailed, encodeFailed };
     Status status = Status::ok;

@@ -1,11 +1,15 @@
-#include "window_image.h"
+#include "linux_window_image.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <turbojpeg.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+
+#include "file_writer.h"
 
 namespace tevoli::window {
 namespace {
@@ -72,6 +76,18 @@ TEST(EncodeAtSize, DeliversThePictureAtTheAskedSize) {
     EXPECT_EQ(encodeAtSize(short_, 4, 4).status, Encoded::Status::renderFailed);
     EXPECT_EQ(encodeAtSize(short_, 5, 4).status, Encoded::Status::renderFailed);
     EXPECT_EQ(encodeAtSize(pattern(2, 2), 0, 4).status, Encoded::Status::renderFailed);
+}
+
+// A NUL byte must not cut a path short and write a file nobody named.
+TEST(WriteFileBytes, WritesWholePathsOnly) {
+    const std::string dir = std::filesystem::temp_directory_path() / ("tevoli-write-" + std::to_string(getpid()));
+    std::filesystem::create_directory(dir);
+    EXPECT_EQ(writeFileBytes(dir + "/cut" + std::string(1, '\0') + ".jpg", {1, 2}), "Invalid argument");
+    EXPECT_EQ(writeFileBytes(dir + "/no/a.jpg", {1, 2}), "No such file or directory");
+    EXPECT_EQ(writeFileBytes(dir + "/a.jpg", {1, 2}), std::nullopt);
+    EXPECT_EQ(std::filesystem::file_size(dir + "/a.jpg"), 2u);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/cut"));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
