@@ -113,7 +113,7 @@ public:
 
     void restartDetection() override {
         Config config = detectorArguments_.parse(fe_get_args());
-        detector_.reset(fe_init_auto_r(config.release()));  // the front end owns its configuration
+        detector_.reset(fe_init_auto_r(config.get()));  // which the front end retains
         if (!detector_) throw std::runtime_error("PocketSphinx could not start its voice-activity detector");
         if (fe_start_utt(detector_.get()) < 0) throw std::runtime_error("PocketSphinx could not start an utterance");
         const auto width = static_cast<std::size_t>(fe_get_output_size(detector_.get()));
