@@ -15,6 +15,7 @@ int main() {
     Capture capture(tap, [] { return static_cast<long>(getppid()); });
     reserveStandardStreams();
     ignoreBrokenPipe();
+    returnLargeBlocksToTheSystem();
 
     // exit, not return: a writer stuck on a full pipe must not hold the end.
     std::exit(tevoli::finish(capture.run(stopOnSignals), kFailPrefix));

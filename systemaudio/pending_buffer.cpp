@@ -2,6 +2,13 @@
 
 namespace tevoli::systemaudio {
 
+namespace {
+
+// Far above what steady capture hands over at a time (a fragment of about 15 ms).
+constexpr std::size_t kKeptCapacity = 1 << 20;
+
+}  // namespace
+
 void PendingBuffer::append(const void* data, std::size_t size) {
     if (data == nullptr || size == 0) return;
     std::lock_guard guard(mutex_);
@@ -9,6 +16,9 @@ void PendingBuffer::append(const void* data, std::size_t size) {
 }
 
 bool PendingBuffer::takeAll(std::string& out) {
+    // The storage that held a stalled reader's backlog goes back, or the two buffers
+    // would keep the longest stall's size for the rest of the run.
+    if (out.capacity() > kKeptCapacity) std::string().swap(out);
     out.clear();
     std::lock_guard guard(mutex_);
     if (bytes_.empty()) return false;

@@ -1,6 +1,7 @@
 #include "process_setup.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -28,6 +29,9 @@ void reserveStandardStreams() {
 }
 
 void ignoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
+
+// Setting the threshold also turns its adjustment off.
+void returnLargeBlocksToTheSystem() { mallopt(M_MMAP_THRESHOLD, 256 * 1024); }
 
 void stopOnSignals(StopRequest& request) {
     signalTarget = &request;

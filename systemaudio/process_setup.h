@@ -12,6 +12,11 @@ void reserveStandardStreams();
 // killing the process.
 void ignoreBrokenPipe();
 
+// Large blocks the program frees (the backlog of a reader that stalled) go back to the
+// system. Left to itself, glibc raises its mmap threshold to the largest block freed and
+// keeps every later block up to that size in its heap for the rest of the run.
+void returnLargeBlocksToTheSystem();
+
 // SIGINT and SIGTERM become a stop request (status 0) handed to the main thread.
 void stopOnSignals(StopRequest& request);
 

@@ -246,5 +246,20 @@ TEST_F(CaptureTest, TheEndDoesNotWaitForAReaderThatStoppedReading) {
     out.closeReadEnd();                 // lets the writer go before the capture is destroyed
 }
 
+TEST(PendingBuffer, TheStorageOfAStalledReadersBacklogIsGivenBack) {
+    PendingBuffer pending;
+    std::string chunk;
+    const std::string backlog(6 << 20, 'b'), fragment(5760, 'f');
+    pending.append(backlog.data(), backlog.size());
+    ASSERT_TRUE(pending.takeAll(chunk));
+    // The writer and the IO thread trade storage at every take: two more and both have had it.
+    for (int take = 0; take < 2; ++take) {
+        pending.written();
+        pending.append(fragment.data(), fragment.size());
+        ASSERT_TRUE(pending.takeAll(chunk));
+    }
+    EXPECT_LT(chunk.capacity(), backlog.size());
+}
+
 }  // namespace
 }  // namespace tevoli::systemaudio
