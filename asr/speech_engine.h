@@ -20,22 +20,27 @@ struct AudioFormat {
     bool operator==(const AudioFormat&) const = default;
 };
 
-// One finished utterance: its text and the samples it spans, counted from the
-// first sample the recogniser was given.
-struct Utterance {
+// What the recogniser heard in one utterance: its words, and the samples from the
+// start of the first word to the end of the last, counted from the utterance's
+// first sample. No words: empty text.
+struct Recognized {
+    std::string text;
     std::int64_t firstSample = 0;
     std::int64_t endSample = 0;
-    std::string text;
 };
 
-// A recogniser for one continuous stream of samples in the engine's best format.
-// It finds the utterances itself (voice activity) and reports each once it ends.
+// A recogniser for one stream of samples in the engine's best format. Its
+// voice-activity detector follows a continuous run of audio; its decoder takes
+// one utterance at a time, as a whole, so that it can normalise over all of it.
 class Recognizer {
 public:
     virtual ~Recognizer() = default;
-    virtual std::vector<Utterance> process(std::span<const std::int16_t> samples) = 0;
-    // Closes the utterance in progress, if any; nothing is processed afterwards.
-    virtual std::vector<Utterance> finish() = 0;
+    // Whether each whole 10 ms frame of the run is speech, in order; samples short of
+    // a frame are kept and lead the next call's first frame.
+    virtual std::vector<bool> detectSpeech(std::span<const std::int16_t> samples) = 0;
+    // The next samples start a new run: they do not continue the previous ones.
+    virtual void restartDetection() = 0;
+    virtual Recognized recognize(std::span<const std::int16_t> utterance) = 0;
 };
 
 // The platform's speech recognition, in the terms the transcription server needs.

@@ -1,9 +1,8 @@
 #include "transcription_stream.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 
+#include "listener.h"
 #include "pcm.h"
 
 namespace tevoli::asr {
@@ -12,7 +11,6 @@ namespace {
 
 // The host's samples: 32-bit float, 16 kHz, mono.
 const AudioFormat kInputFormat{16000.0, 1, SampleType::float32};
-constexpr std::size_t kSlice = 16000;
 
 }  // namespace
 
@@ -60,39 +58,6 @@ void settle(const Collector& collector, const Sleep& sleep) {
     }
 }
 
-void Timeline::add(std::int64_t firstSample, std::int64_t count, std::int64_t startMs) {
-    if (count > 0) chunks_.push_back({firstSample, count, startMs});
-}
-
-const Timeline::Chunk* Timeline::holding(std::int64_t sample) const {
-    auto after = std::upper_bound(chunks_.begin(), chunks_.end(), sample,
-                                  [](std::int64_t s, const Chunk& c) { return s < c.firstSample; });
-    if (after == chunks_.begin()) return nullptr;
-    const Chunk& chunk = *std::prev(after);
-    return sample < chunk.firstSample + chunk.count ? &chunk : nullptr;
-}
-
-std::optional<std::int64_t> Timeline::at(const Chunk& chunk, std::int64_t sample) const {
-    // Rounded to the nearest millisecond, halves away from zero.
-    const std::int64_t offset = std::llround(static_cast<double>(sample - chunk.firstSample) * 1000.0 / sampleRate_);
-    std::int64_t ms = 0;
-    if (__builtin_add_overflow(chunk.startMs, offset, &ms)) return std::nullopt;
-    return ms;
-}
-
-std::optional<std::int64_t> Timeline::startMs(std::int64_t sample) const {
-    const Chunk* chunk = holding(sample);
-    if (chunk == nullptr) return std::nullopt;
-    return at(*chunk, sample);
-}
-
-std::optional<std::int64_t> Timeline::endMs(std::int64_t sample) const {
-    // The end belongs to the chunk of the last sample, not to a chunk after a gap.
-    const Chunk* chunk = holding(sample - 1);
-    if (chunk == nullptr) return std::nullopt;
-    return at(*chunk, sample);
-}
-
 TranscriptionStream::Made TranscriptionStream::make(SpeechEngine& engine, const std::string& locale,
                                                     Sleep sleep) {
     const bool downloaded = engine.installAssets(locale);
@@ -108,95 +73,81 @@ TranscriptionStream::Made TranscriptionStream::make(SpeechEngine& engine, const 
 
 TranscriptionStream::TranscriptionStream(std::unique_ptr<Recognizer> recognizer, AudioFormat bestFormat,
                                          Sleep sleep)
-    : recognizer_(std::move(recognizer)), bestFormat_(bestFormat), sleep_(std::move(sleep)) {
-    worker_ = std::thread([this] { recognise(); });
+    : shared_(std::make_shared<Shared>()), bestFormat_(bestFormat), sleep_(std::move(sleep)) {
+    shared_->recognizer = std::move(recognizer);
+    worker_ = std::thread([shared = shared_, rate = bestFormat.sampleRate] { recognise(*shared, rate); });
 }
 
 TranscriptionStream::~TranscriptionStream() {
+    if (!worker_.joinable()) return;  // finished
     {
-        std::lock_guard lock(mutex_);
-        abandoned_ = true;
-        endOfInput_ = true;
+        std::lock_guard lock(shared_->mutex);
+        shared_->abandoned = true;
+        shared_->endOfInput = true;
     }
-    queued_.notify_all();
-    if (worker_.joinable()) worker_.join();
+    shared_->queued.notify_all();
+    worker_.detach();
 }
 
 std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::int64_t startMs) {
     Input input{toInt16(samples), startMs};
+    Shared& shared = *shared_;
     {
-        std::unique_lock lock(mutex_);
-        consumed_.wait(lock, [this] { return stopped_ || queuedSamples_ < kMaxQueuedSamples; });
-        if (!stopped_) {
-            queuedSamples_ += input.samples.size();
-            inputs_.push_back(std::move(input));
+        std::unique_lock lock(shared.mutex);
+        shared.consumed.wait(lock, [&] { return shared.stopped || shared.queuedSamples < kMaxQueuedSamples; });
+        if (!shared.stopped) {
+            shared.queuedSamples += input.samples.size();
+            shared.inputs.push_back(std::move(input));
         }
     }
-    queued_.notify_all();
-    settle(collector_, sleep_);
-    return collector_.drain();
+    shared.queued.notify_all();
+    settle(shared.collector, sleep_);
+    return shared.collector.drain();
 }
 
 std::vector<Seg> TranscriptionStream::finish() {
     {
-        std::lock_guard lock(mutex_);
-        endOfInput_ = true;
+        std::lock_guard lock(shared_->mutex);
+        shared_->endOfInput = true;
     }
-    queued_.notify_all();
+    shared_->queued.notify_all();
     worker_.join();
-    return collector_.drain();
+    return shared_->collector.drain();
 }
 
-void TranscriptionStream::recognise() {
+void TranscriptionStream::recognise(Shared& shared, double sampleRate) {
     try {
-        recogniseQueue();
+        recogniseQueue(shared, sampleRate);
     } catch (const std::exception&) {
         // A failing recogniser ends the results; what was collected stays.
     }
     {
-        std::lock_guard lock(mutex_);
-        stopped_ = true;
-        inputs_.clear();
-        queuedSamples_ = 0;
+        std::lock_guard lock(shared.mutex);
+        shared.stopped = true;
+        shared.inputs.clear();
+        shared.queuedSamples = 0;
     }
-    consumed_.notify_all();
+    shared.consumed.notify_all();
 }
 
-void TranscriptionStream::recogniseQueue() {
-    Timeline timeline(bestFormat_.sampleRate);
-    std::int64_t position = 0;
+void TranscriptionStream::recogniseQueue(Shared& shared, double sampleRate) {
+    Listener listener(*shared.recognizer, sampleRate, shared.abandoned,
+                      [&](Seg seg) { shared.collector.append(std::move(seg)); });
     for (;;) {
         Input input;
         {
-            std::unique_lock lock(mutex_);
-            queued_.wait(lock, [this] { return !inputs_.empty() || endOfInput_; });
-            if (abandoned_) return;
-            if (inputs_.empty()) break;
-            input = std::move(inputs_.front());
-            inputs_.pop_front();
-            queuedSamples_ -= input.samples.size();
+            std::unique_lock lock(shared.mutex);
+            shared.queued.wait(lock, [&] { return !shared.inputs.empty() || shared.endOfInput; });
+            if (shared.abandoned) return;
+            if (shared.inputs.empty()) break;
+            input = std::move(shared.inputs.front());
+            shared.inputs.pop_front();
+            shared.queuedSamples -= input.samples.size();
         }
-        consumed_.notify_all();
-        const auto count = static_cast<std::int64_t>(input.samples.size());
-        timeline.add(position, count, input.startMs);
-        position += count;
-        // A second at a time, so that releasing the stream never waits for a long chunk.
-        const std::span<const std::int16_t> samples(input.samples);
-        for (std::size_t at = 0; at < samples.size(); at += kSlice) {
-            if (abandoned_) return;
-            collect(recognizer_->process(samples.subspan(at, std::min(kSlice, samples.size() - at))), timeline);
-        }
+        shared.consumed.notify_all();
+        listener.take(input.samples, input.startMs);
     }
-    collect(recognizer_->finish(), timeline);
-}
-
-void TranscriptionStream::collect(const std::vector<Utterance>& utterances, const Timeline& timeline) {
-    for (const Utterance& utterance : utterances) {
-        const auto t0 = timeline.startMs(utterance.firstSample);
-        const auto t1 = timeline.endMs(utterance.endSample);
-        if (!t0 || !t1) continue;  // not representable on the host's timeline
-        collector_.append(Seg{*t0, *t1, utterance.text, std::nullopt});
-    }
+    listener.finish();
 }
 
 }  // namespace tevoli::asr

@@ -36,35 +36,14 @@ private:
 // stays the same for 8 polls of 10 ms, giving up after 150 polls.
 void settle(const Collector& collector, const Sleep& sleep);
 
-// Where each queued chunk's samples lie on the host's timeline, so that sample
-// positions of the recogniser map back to milliseconds; chunks need not touch.
-class Timeline {
-public:
-    explicit Timeline(double sampleRate) : sampleRate_(sampleRate) {}
-    void add(std::int64_t firstSample, std::int64_t count, std::int64_t startMs);
-    // Milliseconds of a segment's start sample and of its end (one past its last sample);
-    // nothing when no chunk holds the sample or the time does not fit in 64 bits.
-    std::optional<std::int64_t> startMs(std::int64_t sample) const;
-    std::optional<std::int64_t> endMs(std::int64_t sample) const;
-
-private:
-    struct Chunk {
-        std::int64_t firstSample, count, startMs;
-    };
-    std::optional<std::int64_t> at(const Chunk& chunk, std::int64_t sample) const;
-    const Chunk* holding(std::int64_t sample) const;
-
-    double sampleRate_;
-    std::vector<Chunk> chunks_;
-};
-
 // Audio waiting for the recogniser beyond this (five minutes) makes "feed" wait
 // for it to catch up, so a host that feeds far faster than real time cannot
 // exhaust the memory.
 inline constexpr std::size_t kMaxQueuedSamples = 16000 * 300;
 
-// One live recognition stream. Fed chunks are queued for a worker thread that runs
-// the recogniser over them in order and collects every finished utterance as a Seg.
+// One live recognition stream. Fed chunks are queued for a worker thread that finds
+// the utterances in them, has each recognised as a whole once it ends, and collects
+// it as a Seg.
 class TranscriptionStream {
 public:
     struct Made {
@@ -88,24 +67,28 @@ private:
         std::vector<std::int16_t> samples;
         std::int64_t startMs = 0;
     };
+    // What the stream shares with its worker thread. The worker holds it too, so a
+    // stream released without finishing leaves at once, even while an utterance is
+    // being recognised, and the worker frees it when it ends.
+    struct Shared {
+        std::unique_ptr<Recognizer> recognizer;
+        Collector collector;
+        std::mutex mutex;
+        std::condition_variable queued;
+        std::condition_variable consumed;
+        std::deque<Input> inputs;
+        std::size_t queuedSamples = 0;
+        bool endOfInput = false;
+        std::atomic<bool> abandoned = false;  // released without finishing: drop queued input
+        bool stopped = false;                 // the worker has ended: nothing consumes input any more
+    };
 
-    void recognise();
-    void recogniseQueue();
-    void collect(const std::vector<Utterance>& utterances, const Timeline& timeline);
+    static void recognise(Shared& shared, double sampleRate);
+    static void recogniseQueue(Shared& shared, double sampleRate);
 
-    std::unique_ptr<Recognizer> recognizer_;
+    std::shared_ptr<Shared> shared_;
     AudioFormat bestFormat_;
     Sleep sleep_;
-    Collector collector_;
-
-    std::mutex mutex_;
-    std::condition_variable queued_;
-    std::condition_variable consumed_;
-    std::deque<Input> inputs_;
-    std::size_t queuedSamples_ = 0;
-    bool endOfInput_ = false;
-    std::atomic<bool> abandoned_ = false;  // released without finishing: drop queued input
-    bool stopped_ = false;    // the worker has ended: nothing consumes input any more
     std::thread worker_;
 };
 

@@ -1,63 +1,33 @@
 #!/usr/bin/env python3
-"""Word error rate and real-time factor of tevoli-apple-asr, fed through its protocol
-in 1-second chunks, side by side with PocketSphinx's own streaming command line
-(pocketsphinx_continuous) on the same audio: the LibriVox clips of
-pocketsphinx-testdata and sentences synthesized with Festival's HTS voice.
+"""tevoli-apple-asr fed as a meeting host feeds it, side by side with PocketSphinx's own
+command lines on the same audio: the test set of bench/asr_sets.py (meeting sentences
+spoken by Festival's English voices with pauses between them, and the LibriVox clips).
+
+The server gets each recording as a stream of its own in contiguous 200 ms chunks.
+pocketsphinx_continuous gets each meeting sentence alone (cut from the same recording,
+noise included) and each LibriVox clip; pocketsphinx_batch gets the LibriVox clips.
 
     bench/asr_benchmark.py [build/bin]
 """
 import os
-import re
 import resource
+import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "tests", "asr")]
-os.environ.setdefault("TEVOLI_BIN_DIR", sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bin"))
+ROOT = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(os.path.dirname(ROOT), "tests", "harness"),
+                os.path.join(os.path.dirname(ROOT), "tests", "asr"), ROOT]
+os.environ.setdefault("TEVOLI_BIN_DIR", sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(ROOT),
+                                                                                            "build", "bin"))
 
-from asr_client import AsrServer, pcm, read_wav_16k_mono  # noqa: E402
-from media import synthesize_speech  # noqa: E402
+import asr_sets  # noqa: E402
+from asr_client import AsrServer, pcm  # noqa: E402
 
-LIBRIVOX = "/usr/share/pocketsphinx/test/data/librivox"
-SENTENCES = [
-    "the meeting will start at ten in the morning",
-    "please send me the report before friday",
-    "we need to discuss the budget for next year",
-    "the new office is close to the train station",
-    "she said that the project was almost finished",
-    "can you call me back after lunch",
-]
-
-
-def normalise(text):
-    return [re.sub(r"\(\d+\)$", "", w) for w in text.lower().split() if not w.startswith(("<", "[", "++"))]
-
-
-def edit_distance(ref, hyp):
-    row = list(range(len(hyp) + 1))
-    for i, r in enumerate(ref, 1):
-        prev, row[0] = row[0], i
-        for j, h in enumerate(hyp, 1):
-            prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (r != h))
-    return row[-1]
-
-
-def corpus():
-    """(name, wav path, reference words) for every test recording."""
-    items = []
-    with open(os.path.join(LIBRIVOX, "transcription")) as f:
-        for line in f:
-            name = re.search(r"\((.*)\)", line).group(1)
-            items.append((name, os.path.join(LIBRIVOX, name + ".wav"), normalise(re.sub(r"\(.*\)", "", line))))
-    folder = tempfile.mkdtemp(prefix="tevoli-asr-bench-")
-    for i, sentence in enumerate(SENTENCES):
-        path = os.path.join(folder, f"hts-{i}.wav")
-        synthesize_speech(sentence, path)
-        items.append((f"hts-{i}", path, sentence.split()))
-    return items
+CHUNK = 3200                 # 200 ms
+SHORTEST_SETTLE = 0.38       # the shortest wait of a "feed" reply: 300 ms and 8 polls of 10 ms
 
 
 def children_cpu():
@@ -65,84 +35,163 @@ def children_cpu():
     return usage.ru_utime + usage.ru_stime
 
 
-def run_command_line(wav):
-    before, start = children_cpu(), time.monotonic()
-    out = subprocess.run(["pocketsphinx_continuous", "-infile", wav, "-logfn", "/dev/null"],
-                         capture_output=True, text=True, check=True).stdout
-    return normalise(out), children_cpu() - before, time.monotonic() - start
+def proc_status(pid, key):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith(key + ":"):
+                return int(line.split()[1]) / 1024  # MiB
+    raise KeyError(key)
 
 
-def run_server(server, name, samples):
-    """Feeds one recording as a stream of its own; returns the words, the feed reply
-    times, the finish time and the server's CPU time spent on the stream's begin."""
-    cpu_before = server_cpu(server.proc.pid)
-    server.request(op="begin", stream=name)
-    begin_cpu = server_cpu(server.proc.pid) - cpu_before
-    feeds, heard = [], []
-    for at in range(0, len(samples), 16000):
-        start = time.monotonic()
-        reply = server.request(op="feed", stream=name, pcm=pcm(samples[at:at + 16000]),
-                               offset_ms=at // 16)
-        feeds.append(time.monotonic() - start)
-        heard += [s["text"] for s in reply["segments"]]
-    start = time.monotonic()
-    heard += [s["text"] for s in server.request(op="finish", stream=name)["segments"]]
-    return normalise(" ".join(heard)), feeds, time.monotonic() - start, begin_cpu
-
-
-def server_cpu(pid):
+def process_cpu(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+class Tally:
+    def __init__(self):
+        self.errors = self.words = 0
+        self.cpu = self.audio = 0.0
+
+    def add(self, reference, heard, cpu=0.0, audio=0.0):
+        self.errors += asr_sets.edit_distance(reference, heard)
+        self.words += len(reference)
+        self.cpu += cpu
+        self.audio += audio
+
+    @property
+    def wer(self):
+        return 100 * self.errors / self.words
+
+
+def continuous(wav):
+    """Words and CPU seconds of pocketsphinx_continuous on one file."""
+    before = children_cpu()
+    out = subprocess.run(["pocketsphinx_continuous", "-infile", wav, "-logfn", "/dev/null"],
+                         capture_output=True, text=True, check=True).stdout
+    return asr_sets.words_of(out), children_cpu() - before
+
+
+def batch(recordings, folder):
+    """Words of pocketsphinx_batch on each recording, by name, and its CPU seconds."""
+    ctl = os.path.join(folder, "batch.ctl")
+    with open(ctl, "w") as f:
+        for recording in recordings:
+            asr_sets.write_wav(os.path.join(folder, recording.name + ".wav"), recording.samples)
+            f.write(recording.name + "\n")
+    hyp = os.path.join(folder, "batch.hyp")
+    before = children_cpu()
+    subprocess.run(["pocketsphinx_batch", "-adcin", "yes", "-cepdir", folder, "-cepext", ".wav", "-ctl", ctl,
+                    "-hyp", hyp, "-logfn", "/dev/null"], check=True, capture_output=True)
+    cpu = children_cpu() - before
+    heard = {}
+    with open(hyp) as f:
+        for line in f:
+            text, _, rest = line.rpartition("(")
+            heard[rest.split()[0]] = asr_sets.words_of(text)
+    return heard, cpu
+
+
+def serve(server, recording, latencies):
+    """Feeds one recording as a stream; returns its words, the server's CPU seconds on
+    it (loading the model included, as for a command line run) and its wall time beyond
+    the shortest settle waits."""
+    cpu_before = process_cpu(server.proc.pid)
+    server.request(op="begin", stream=recording.name)
+    heard, beyond = [], 0.0
+    samples = recording.samples
+
+    def take(segments, fed_ms):
+        for seg in segments:
+            heard.extend(asr_sets.words_of(seg["text"]))
+            latencies.append((fed_ms - seg["t1_ms"]) / 1000)
+
+    for at in range(0, len(samples), CHUNK):
+        chunk = samples[at:at + CHUNK]
+        start = time.monotonic()
+        reply = server.request(op="feed", stream=recording.name, pcm=pcm(chunk), offset_ms=at // 16)
+        beyond += max(0.0, time.monotonic() - start - SHORTEST_SETTLE)
+        take(reply["segments"], (at + len(chunk)) // 16)
+    start = time.monotonic()
+    take(server.request(op="finish", stream=recording.name)["segments"], len(samples) // 16)
+    beyond += time.monotonic() - start
+    return heard, process_cpu(server.proc.pid) - cpu_before, beyond
+
+
 def main():
-    items = corpus()
-    totals = {"audio": 0.0, "words": 0, "cli_err": 0, "our_err": 0, "cli_cpu": 0.0, "cli_wall": 0.0,
-              "our_cpu": 0.0, "our_begin_cpu": 0.0, "finish": 0.0, "beyond_settle": 0.0}
-    feeds = []
-    print(f"{'recording':40} {'sec':>5} {'cli WER':>8} {'our WER':>8}")
-    with AsrServer() as server:
-        for name, wav, reference in items:
-            samples = read_wav_16k_mono(wav)
-            seconds = len(samples) / 16000
-            cli_words, cli_cpu, cli_wall = run_command_line(wav)
-            cpu_before = server_cpu(server.proc.pid)
-            our_words, feed_times, finish_time, begin_cpu = run_server(server, name, samples)
-            totals["our_begin_cpu"] += begin_cpu
-            # Wall time the host waited beyond the shortest possible settle (300 ms + 8 polls).
-            totals["beyond_settle"] += sum(max(0.0, t - 0.38) for t in feed_times) + finish_time
-            totals["our_cpu"] += server_cpu(server.proc.pid) - cpu_before
-            cli_err, our_err = edit_distance(reference, cli_words), edit_distance(reference, our_words)
-            totals["audio"] += seconds
-            totals["words"] += len(reference)
-            totals["cli_err"] += cli_err
-            totals["our_err"] += our_err
-            totals["cli_cpu"] += cli_cpu
-            totals["cli_wall"] += cli_wall
-            totals["finish"] += finish_time
-            feeds += feed_times
-            print(f"{name:40} {seconds:5.1f} {100 * cli_err / len(reference):7.1f}% {100 * our_err / len(reference):7.1f}%")
-        server.close()
-    audio = totals["audio"]
-    cli_wer = 100 * totals["cli_err"] / totals["words"]
-    our_wer = 100 * totals["our_err"] / totals["words"]
+    with tempfile.TemporaryDirectory(prefix="tevoli-asr-bench-") as folder:
+        recordings = asr_sets.test_set(folder)
+        librivox = [r for r in recordings if r.group == "LibriVox"]
+        ours, cli, by_group, cli_by_group, latencies = {}, {}, {}, {}, []
+        ours_all, cli_all, beyond = Tally(), Tally(), 0.0
+        with AsrServer() as server:
+            baseline = proc_status(server.proc.pid, "VmRSS")
+            for recording in recordings:
+                heard, cpu, waited = serve(server, recording, latencies)
+                beyond += waited
+                kind = "LibriVox" if recording.group == "LibriVox" else "meetings"
+                for tally in (ours.setdefault(kind, Tally()), by_group.setdefault(recording.group, Tally()), ours_all):
+                    tally.add(recording.words, heard, cpu, recording.seconds)
+                # The command line on the same audio: each sentence alone, or the clip.
+                path = os.path.join(folder, recording.name + ".stream.wav")
+                asr_sets.write_wav(path, recording.samples)
+                _, cpu = continuous(path)
+                cli_all.add([], [], cpu, recording.seconds)
+                parts = [(path, recording.words)]
+                if recording.sentences:
+                    parts = []
+                    for i, ((first, end), words) in enumerate(recording.sentences):
+                        part = os.path.join(folder, f"{recording.name}-{i}.wav")
+                        asr_sets.write_wav(part, recording.samples[max(0, first - 4800):end + 8000])
+                        parts.append((part, words))
+                alone = Tally()
+                for part, words in parts:
+                    heard_alone = continuous(part)[0]
+                    for tally in (alone, cli.setdefault(kind, Tally()), cli_by_group.setdefault(recording.group, Tally())):
+                        tally.add(words, heard_alone)
+                mine = Tally()
+                mine.add(recording.words, heard)
+                print(f"{recording.name:45} {recording.seconds:5.1f} s  WER {mine.wer:5.1f} %, "
+                      f"pocketsphinx_continuous {alone.wer:5.1f} %", flush=True)
+            peak = proc_status(server.proc.pid, "VmHWM") - baseline
+            server.close()
+        cli_peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
+        batch_words, batch_cpu = batch(librivox, folder)
+        batch_tally = Tally()
+        for recording in librivox:
+            batch_tally.add(recording.words, batch_words[recording.name], 0, recording.seconds)
+        batch_tally.cpu = batch_cpu
+
+    audio = ours_all.audio
+    latency = statistics.median(latencies)
     print()
-    print(f"audio: {audio:.1f} s in {len(items)} recordings, {totals['words']} reference words")
-    print(f"WER: pocketsphinx_continuous {cli_wer:.1f} %, tevoli-apple-asr {our_wer:.1f} % "
-          f"(difference {our_wer - cli_wer:+.1f} points; goal at most +2.0)")
-    print(f"RTF (CPU seconds per audio second, model loading included): pocketsphinx_continuous "
-          f"{totals['cli_cpu'] / audio:.3f}, tevoli-apple-asr {totals['our_cpu'] / audio:.3f} "
-          f"(ratio {totals['our_cpu'] / totals['cli_cpu']:.2f}x)")
-    print(f"tevoli-apple-asr RTF without model loading (begin): "
-          f"{(totals['our_cpu'] - totals['our_begin_cpu']) / audio:.3f}; "
-          f"wall time beyond the minimal settle waits, per audio second: {totals['beyond_settle'] / audio:.3f} "
-          f"(goal under 0.5)")
-    print(f"pocketsphinx_continuous wall time: {totals['cli_wall']:.2f} s for {audio:.1f} s of audio")
-    print(f"mean feed reply time (settle wait included, 1-second chunks): {1000 * sum(feeds) / len(feeds):.0f} ms "
-          f"over {len(feeds)} feeds; longest {1000 * max(feeds):.0f} ms")
-    print(f"mean finish time: {1000 * totals['finish'] / len(items):.0f} ms")
+    print(f"test set: {audio:.0f} s of audio, {ours_all.words} words; load average "
+          f"{os.getloadavg()[0]:.1f} on {os.cpu_count()} cores")
+    print("| | WER LibriVox | WER meetings | CPU s per audio s | median latency | beyond settle | peak memory |")
+    print("|---|---|---|---|---|---|---|")
+    print(f"| tevoli-apple-asr, 200 ms chunks | {ours['LibriVox'].wer:.1f} % | {ours['meetings'].wer:.1f} % | "
+          f"{ours_all.cpu / audio:.3f} | {latency:.2f} s | {beyond / audio:.2f}x | {peak:.0f} MiB per stream |")
+    print(f"| pocketsphinx_continuous | {cli['LibriVox'].wer:.1f} % | {cli['meetings'].wer:.1f} % "
+          f"(each sentence alone) | {cli_all.cpu / audio:.3f} | | | {cli_peak:.0f} MiB |")
+    print(f"| pocketsphinx_batch | {batch_tally.wer:.1f} % | | {batch_cpu / batch_tally.audio:.3f} | | | |")
+    for group, tally in by_group.items():
+        print(f"{group}: tevoli-apple-asr {tally.wer:.1f} % WER, pocketsphinx_continuous "
+              f"{cli_by_group[group].wer:.1f} %")
+    goals = [
+        ("WER on LibriVox at or below pocketsphinx_batch's", ours["LibriVox"].wer <= batch_tally.wer),
+        ("WER on meetings within 2 points of pocketsphinx_continuous's",
+         ours["meetings"].wer <= cli["meetings"].wer + 2),
+        ("median latency at most 2.5 s of audio fed", latency <= 2.5),
+        ("CPU at most 1.3x pocketsphinx_continuous's", ours_all.cpu <= 1.3 * cli_all.cpu),
+        ("time beyond the settle waits under 0.5x the audio", beyond < 0.5 * audio),
+    ]
+    print(f"CPU ratio to pocketsphinx_continuous on the same recordings, each loading the model once: "
+          f"{ours_all.cpu / cli_all.cpu:.2f}x")
+    for goal, met in goals:
+        print(f"{'met' if met else 'MISSED'}: {goal}")
+    return 0 if all(met for _, met in goals) else 1
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

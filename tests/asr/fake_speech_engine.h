@@ -1,6 +1,7 @@
 #pragma once
-// An in-memory speech engine for tests: its recogniser hears an utterance in every
-// run of loud samples and names it after its length, so results are deterministic.
+// An in-memory speech engine for tests: its detector hears speech in loud samples
+// and its decoder names an utterance after the number of loud samples in it, so
+// results are deterministic.
 #include <algorithm>
 #include <cstdlib>
 #include <set>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "speech_engine.h"
+#include "utterance_finder.h"
 
 namespace tevoli::asr {
 
@@ -17,33 +19,34 @@ class FakeRecognizer : public Recognizer {
 public:
     explicit FakeRecognizer(bool failing) : failing_(failing) {}
 
-    std::vector<Utterance> process(std::span<const std::int16_t> samples) override {
+    // A frame is speech when one of its samples is loud.
+    std::vector<bool> detectSpeech(std::span<const std::int16_t> samples) override {
         if (failing_) throw std::runtime_error("recogniser broke");
-        std::vector<Utterance> done;
-        for (const std::int16_t sample : samples) {
-            const bool loud = std::abs(sample) > 1000;
-            if (loud && start_ < 0) start_ = position_;
-            if (!loud && start_ >= 0) close(done);
-            ++position_;
+        pending_.insert(pending_.end(), samples.begin(), samples.end());
+        std::vector<bool> verdicts;
+        while (pending_.size() >= kFrameSamples) {
+            verdicts.push_back(std::any_of(pending_.begin(), pending_.begin() + kFrameSamples, loud));
+            pending_.erase(pending_.begin(), pending_.begin() + kFrameSamples);
         }
-        return done;
+        return verdicts;
     }
 
-    std::vector<Utterance> finish() override {
-        std::vector<Utterance> done;
-        if (start_ >= 0) close(done);
-        return done;
+    void restartDetection() override { pending_.clear(); }
+
+    // Hears the loud samples as words named after their number.
+    Recognized recognize(std::span<const std::int16_t> utterance) override {
+        const auto first = std::find_if(utterance.begin(), utterance.end(), loud);
+        if (first == utterance.end()) return {};
+        const auto last = std::find_if(utterance.rbegin(), utterance.rend(), loud).base();
+        return {"words " + std::to_string(std::count_if(first, last, loud)), first - utterance.begin(),
+                last - utterance.begin()};
     }
 
 private:
-    void close(std::vector<Utterance>& done) {
-        done.push_back({start_, position_, "words " + std::to_string(position_ - start_)});
-        start_ = -1;
-    }
+    static bool loud(std::int16_t sample) { return std::abs(sample) > 1000; }
 
     bool failing_;
-    std::int64_t position_ = 0;
-    std::int64_t start_ = -1;
+    std::vector<std::int16_t> pending_;
 };
 
 class FakeSpeechEngine : public SpeechEngine {

@@ -94,14 +94,14 @@ TEST_F(RunnerTest, FinishStampsEachStreamsNameAndClosesOnlyWhatItNames) {
     reply("begin", "");
     reply("begin", "mic");
     reply("begin", "b");
-    feed("", speech(16, 16), 1000);
-    feed("mic", speech(0, 32), 2000);
-    feed("b", speech(0, 16), 0);
-    EXPECT_EQ(reply("finish", "b"), R"({"ok":true,"segments":[{"t0_ms":0,"t1_ms":1,"text":"words 16","speaker":"b"}]})");
+    feed("", speech(160, 160), 1000);
+    feed("mic", speech(0, 320), 2000);
+    feed("b", speech(0, 160), 0);
+    EXPECT_EQ(reply("finish", "b"), R"({"ok":true,"segments":[{"t0_ms":0,"t1_ms":10,"text":"words 160","speaker":"b"}]})");
     EXPECT_EQ(reply("finish", "unknown"), R"({"ok":true,"segments":[]})");
     EXPECT_EQ(reply("finish"),
-              R"({"ok":true,"segments":[{"t0_ms":1001,"t1_ms":1002,"text":"words 16","speaker":""},)"
-              R"({"t0_ms":2000,"t1_ms":2002,"text":"words 32","speaker":"mic"}]})");
+              R"({"ok":true,"segments":[{"t0_ms":1010,"t1_ms":1020,"text":"words 160","speaker":""},)"
+              R"({"t0_ms":2000,"t1_ms":2020,"text":"words 320","speaker":"mic"}]})");
     EXPECT_EQ(reply("finish"), R"({"ok":true,"segments":[]})");
     EXPECT_EQ(reply("begin", "mic"), R"({"ok":true,"downloaded":false})");
     EXPECT_EQ(engine.recognizersMade, 4);

@@ -1,4 +1,5 @@
 #include "transcription_stream.h"
+#include "timeline.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,9 @@ TEST(Timeline, MapsSamplesThroughEachChunksOwnOffsetRoundingHalvesAway) {
     EXPECT_EQ(timeline.endMs(32000), 6000);
     EXPECT_FALSE(timeline.startMs(32000));
     EXPECT_FALSE(timeline.startMs(-1));
+    timeline.forgetBefore(16000);
+    EXPECT_FALSE(timeline.startMs(15999));
+    EXPECT_EQ(timeline.startMs(16000), 5000);
 
     Timeline late(16000);
     late.add(0, 32000, INT64_MAX - 1000);
@@ -75,6 +79,28 @@ TEST_F(StreamTest, SegmentsCarryTheHostsOffsetsAcrossGaps) {
     EXPECT_EQ(segs[1].t1_ms, -100);
 }
 
+TEST_F(StreamTest, AChunkThatDoesNotContinueThePreviousOneEndsTheUtterance) {
+    struct Case {
+        std::int64_t secondAt;
+        std::vector<std::pair<std::int64_t, std::int64_t>> segments;
+    };
+    const Case cases[] = {
+        {200, {{0, 400}}},
+        {250, {{0, 450}}},                // within 50 ms: the host's rounding, not a jump
+        {251, {{0, 200}, {251, 451}}},
+        {149, {{0, 200}, {149, 349}}},    // back in time
+        {-5000, {{0, 200}, {-5000, -4800}}},
+    };
+    for (const Case& c : cases) {
+        auto stream = TranscriptionStream::make(engine, "en_US", noWait).stream;
+        stream->feed(speech(0, 3200), 0);
+        stream->feed(speech(0, 3200), c.secondAt);
+        std::vector<std::pair<std::int64_t, std::int64_t>> segments;
+        for (const Seg& seg : stream->finish()) segments.emplace_back(seg.t0_ms, seg.t1_ms);
+        EXPECT_EQ(segments, c.segments) << c.secondAt;
+    }
+}
+
 TEST_F(StreamTest, FeedReturnsWhatSettledAndNothingTwice) {
     auto stream = TranscriptionStream::make(engine, "en_US").stream;  // the real 300 ms wait
     EXPECT_TRUE(stream->feed(speech(1600, 1600), 0).empty());  // still speaking at the end
@@ -99,11 +125,12 @@ TEST_F(StreamTest, EmptyStreamsAndAFailingRecogniserEndCleanly) {
 class GatedRecognizer : public Recognizer {
 public:
     explicit GatedRecognizer(std::shared_future<void> gate) : gate_(std::move(gate)) {}
-    std::vector<Utterance> process(std::span<const std::int16_t>) override {
+    std::vector<bool> detectSpeech(std::span<const std::int16_t>) override {
         gate_.wait();
         return {};
     }
-    std::vector<Utterance> finish() override { return {}; }
+    void restartDetection() override {}
+    Recognized recognize(std::span<const std::int16_t>) override { return {}; }
 
 private:
     std::shared_future<void> gate_;
