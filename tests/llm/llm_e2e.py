@@ -1,13 +1,20 @@
-"""tevoli-apple-llm against stand-in model servers on the real discovery addresses;
-the test module runs in a network namespace of its own (in_own_netns)."""
+"""tevoli-apple-llm as the host runs it, and a stand-in local model server on the real
+discovery addresses; the test module runs in a network namespace of its own
+(in_own_netns), so the fixed ports never clash with anything on the machine."""
+import http.server
+import itertools
 import json
-import os
+import socket
+import struct
 import subprocess
-import sys
+import threading
 
 from tevoli_harness import binary, spawn, stop
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+CONTEXT_ERROR = {"error": {"code": 400, "type": "exceed_context_size_error", "n_prompt_tokens": 9000,
+                           "n_ctx": 4096,
+                           "message": "the request exceeds the available context size, try increasing it"}}
+MODEL_ERROR = {"error": {"code": 500, "type": "server_error", "message": "model failed: out of memory"}}
 
 
 def require_own_netns():
@@ -18,23 +25,62 @@ def require_own_netns():
         raise RuntimeError("run these tests through tests/llm/in_own_netns (found interfaces %s)" % names)
 
 
-class StandIn:
-    """A stand-in model server on 127.0.0.1:`port`."""
+class StandIn(http.server.ThreadingHTTPServer):
+    """A stand-in model server on 127.0.0.1:`port`, serving on a thread of the test:
+    GET /v1/models lists `models`, and each POST /v1/chat/completions takes the next
+    of `chat` (the last one repeats): echo (answers with the request's body), context
+    (llama.cpp's exceed_context_size_error), error (HTTP 500), close (drops the
+    connection unanswered)."""
 
-    def __init__(self, port, *options):
-        self.port, self.options = port, options
+    def __init__(self, port, models="standin-model", chat="echo"):
+        super().__init__(("127.0.0.1", port), StandInHandler)
+        self.models, self.chat = models.split(","), chat.split(",")
+        self.requests, self.lock = itertools.count(), threading.Lock()
 
     def __enter__(self):
-        self.proc = spawn([sys.executable, os.path.join(HERE, "standin_server.py"), "--port", str(self.port),
-                           *self.options], stdout=subprocess.PIPE)
-        if self.proc.stdout.readline() != b"ready\n":
-            self.__exit__()
-            raise RuntimeError("stand-in server on port %d did not start" % self.port)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
         return self
 
     def __exit__(self, *exc):
-        stop(self.proc)
-        self.proc.stdout.close()
+        self.shutdown()
+        self.server_close()
+
+
+class StandInHandler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def answer(self, status, body):
+        data = json.dumps(body).encode()
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def do_GET(self):
+        if self.path != "/v1/models":
+            return self.answer(404, {"error": {"code": 404, "message": "File Not Found"}})
+        self.answer(200, {"object": "list", "data": [{"id": m, "object": "model"} for m in self.server.models]})
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        if self.path != "/v1/chat/completions":
+            return self.answer(404, {"error": {"code": 404, "message": "File Not Found"}})
+        with self.server.lock:
+            behaviour = self.server.chat[min(next(self.server.requests), len(self.server.chat) - 1)]
+        if behaviour == "context":
+            self.answer(400, CONTEXT_ERROR)
+        elif behaviour == "error":
+            self.answer(500, MODEL_ERROR)
+        elif behaviour == "close":
+            # Reset instead of answering, as a server that crashes mid-request would.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.close_connection = True
+            self.connection.close()
+        else:
+            self.answer(200, {"object": "chat.completion", "choices": [
+                {"index": 0, "finish_reason": "stop", "message": {"role": "assistant", "content": body.decode()}}]})
 
 
 class Helper:

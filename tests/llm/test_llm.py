@@ -22,7 +22,7 @@ class AsTheHostDrivesIt(unittest.TestCase):
             self.assertRegex(helper.ask({"op": "generate", "user": "hello"}),
                              rb'^\{"ok":false,"error":"[^"]*127\.0\.0\.1[^"]*","code":"other"\}\n$')
             # The last well-known address, past two that refuse.
-            with StandIn(1234, "--models", "third,fourth", "--chat", "echo,echo,echo,context,error,close,echo"):
+            with StandIn(1234, models="third,fourth", chat="echo,echo,echo,context,error,close,echo"):
                 self.assertEqual(helper.ask(STATUS), b'{"ok":true,"available":true}\n')
                 for system, user in prompts:
                     line = helper.ask({"op": "generate", "system": system, "user": user})
