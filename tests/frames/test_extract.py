@@ -14,8 +14,8 @@ NO_VIDEO = b"tevoli-frames: no video track (or unsupported container)\n"
 SLACK = 0.02
 
 
-def frames(*args):
-    return run("tevoli-frames", *args)
+def frames(*args, **kwargs):
+    return run("tevoli-frames", *args, **kwargs)
 
 
 def x264(bframes=None, gop=None):
@@ -100,7 +100,8 @@ class ExtractTest(unittest.TestCase):
         runs = []
         for interval in intervals:
             outdir = self.out(f"{name}-{interval}")
-            result = frames("extract", video, outdir, str(interval))
+            # Paths as the host may give them: relative, so that a colon could be read as a protocol.
+            result = frames("extract", name, os.path.basename(outdir), str(interval), cwd=self.dir.name)
             runs.append((interval, sampling_times(interval, duration), result, shown_times(outdir), outdir))
         return name, size, shown, runs
 

@@ -38,8 +38,9 @@ private:
 };
 
 // A display that answers with what the test set; a call that hangs returns once the
-// test is over. Its files are kept in memory: a picture without pixels does not
-// render, and a path with a NUL byte or outside the one directory there is fails.
+// test is over. Its files are kept in memory: a picture without pixels, or not at
+// twice the whole points of the window found (3.6 x 2.4), does not render, and a path
+// with a NUL byte or outside the one directory there is fails.
 class FakeWindowSystem final : public WindowSystem {
 public:
     static constexpr const char* kDirectory = "/shots";
@@ -65,8 +66,8 @@ public:
         if (!streamError.empty()) return {std::nullopt, streamError};
         return {std::make_unique<ScriptedStream>(script, frame), {}};
     }
-    Written writeJpeg(const Image& image, int, int, const std::string& path) override {
-        if (image.pixels == nullptr) return {Failed::render, {}};
+    Written writeJpeg(const Image& image, int width, int height, const std::string& path) override {
+        if (image.pixels == nullptr || width != 6 || height != 4) return {Failed::render, {}};
         if (path.find('\0') != std::string::npos || fs::path(path).parent_path() != kDirectory)
             return {Failed::write, "No such file or directory"};
         files.insert(path);
@@ -103,7 +104,8 @@ protected:
     }
 
     std::shared_ptr<FakeWindowSystem> system = std::make_shared<FakeWindowSystem>();
-    const Outcome<std::vector<ShareableWindow>> found{std::vector<ShareableWindow>{{7, 0, 3, 2, {}, "", {}, true}}, ""};
+    const Outcome<std::vector<ShareableWindow>> found{std::vector<ShareableWindow>{{7, 0, 3.6, 2.4, {}, "", {}, true}},
+                                                      ""};
     std::string dir = std::string(FakeWindowSystem::kDirectory) + "/";
 };
 
