@@ -141,9 +141,9 @@ class PrivatePulse:
             self.pactl("unload-module", str(sink["owner_module"]))
         wait_until(lambda: not self.pactl_json("list", "sinks"), 10, what="no sink")
 
-    def source_state(self, name=None):
-        """The state of a source (the default one by default): RUNNING while recorded."""
-        name = name or self.pactl("get-default-source").strip()
+    def source_state(self):
+        """The state of the default source: RUNNING while it is recorded."""
+        name = self.pactl("get-default-source").strip()
         return {s["name"]: s["state"] for s in self.pactl_json("list", "sources")}.get(name)
 
     def play(self, wav_path, sink=None):
