@@ -12,7 +12,7 @@ import subprocess
 import tempfile
 import unittest
 
-from tevoli_harness import PrivatePipeWire, PrivatePulse, binary, run, stop, wait_until
+from tevoli_harness import OWN_PIDS, PrivatePipeWire, PrivatePulse, binary, run, stop, wait_until
 
 IDLE = b'{"micInUse":false,"apps":[]}\n'
 
@@ -24,9 +24,6 @@ for copy; do
 done
 exec "$DETECT"
 '''
-
-# Without root, a user namespace grants the right to make the PID namespace.
-OWN_PIDS = ["unshare", "--pid", "--fork", "--mount-proc"] + (["--map-root-user"] if os.getuid() else [])
 
 
 class Detect:

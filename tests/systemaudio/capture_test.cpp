@@ -184,6 +184,7 @@ TEST(Capture, EndsWithTheStatusOfWhatEndedItAfterStoppingTheDevice) {
         Running run;
         ASSERT_TRUE(run.start().capturing.try_acquire_for(10s));
         c.cause(run);
+        ASSERT_EQ(run.ending.wait_for(10s), std::future_status::ready) << c.name << " did not end the capture";
         const Ending ending = run.ending.get();
         EXPECT_EQ(std::tie(ending.status, ending.message), std::tie(c.status, c.message)) << c.name;
         EXPECT_EQ(run.tap.calls.back(), "cleanup") << c.name;

@@ -19,8 +19,6 @@ HEADER = f"TEVOLI_AUDIO {RATE} 2\n".encode()
 CAPTURING = f"tevoli-systemaudio: capturing {RATE} Hz, 2 ch\n"
 TAP_FAILED = ("tevoli-systemaudio: AudioHardwareCreateProcessTap failed "
               "(is audio-capture permission granted?)\n")
-# A process of a PID namespace of its own, whose first process (process 1) starts it.
-UNDER_PROCESS_ONE = ["unshare", "--pid", "--fork", "--mount-proc"] + (["--map-root-user"] if os.getuid() else [])
 
 
 class SourceWatch(threading.Thread):
@@ -159,7 +157,7 @@ class SystemAudio:
         # Started without standard output it has nothing to do; started by process 1,
         # its parent is gone from the start.
         program = tevoli_harness.binary("tevoli-systemaudio")
-        for wrapper, redirect, out, err in (([], ">&-", b"", ""), (UNDER_PROCESS_ONE, "", HEADER, CAPTURING)):
+        for wrapper, redirect, out, err in (([], ">&-", b"", ""), (tevoli_harness.OWN_PIDS, "", HEADER, CAPTURING)):
             if wrapper and tevoli_harness.run(*wrapper, "true").returncode != 0:
                 self.skipTest("cannot make a PID namespace here")
             result = tevoli_harness.run(*wrapper, "sh", "-c", f'"$0" {redirect}; echo "status $?" >&2', program,
