@@ -64,7 +64,7 @@ TEST_F(Helper, RefusesAnythingButOneObjectWithTypedFields) {
     for (const char* line : {"[]", "\"op\"", "null", R"({"op":"status"} x)", R"({"op":"status")", "{}",
                              R"({"op":null})", R"({"op":1})", R"({"op":"generate","system":{}})",
                              R"({"op":"generate","user":false})", R"({"op":"\ud800"})", R"({"op":"status",})",
-                             R"({"op":"generate","user":["u"]})", R"({"op":"generate","system":1})"}) {
+                             R"({"op":"generate","user":["u"]})", R"({"op":"generate","system":-1})"}) {
         EXPECT_EQ(answer(line), R"({"ok":false,"error":"bad request","code":"other"})") << line;
     }
     // Unknown keys of any shape are skipped; null means absent; letter case counts.
