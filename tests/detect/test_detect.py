@@ -63,10 +63,6 @@ class Detect:
             stop(recorder)
         wait_until(lambda: self.pulse.source_state() != "RUNNING", 20, what="recording to end")
 
-    def set_default_source(self, name):
-        self.pulse.pactl("set-default-source", name)
-        wait_until(lambda: self.pulse.pactl("get-default-source").strip() == name, 10, what=f"default source {name}")
-
     def test_recording_from_the_default_source_is_a_microphone_in_use_unless_it_is_a_monitor(self):
         # Meeting applications are named once each, and letter case matters.
         apps = b'"apps":["Zoom","Browser"]}\n'
@@ -76,12 +72,12 @@ class Detect:
             self.assertEqual(self.detect(["zoom", "firefox"]), b'{"micInUse":true,' + apps)
             # Among the processes of the whole machine, many of whose identities cannot be read.
             self.assertRegex(self.detect(whole_machine=True), rb'\A\{"micInUse":true,"apps":\[("[^"]+",?)*\]\}\n\Z')
-        self.set_default_source(self.pulse.SINK + ".monitor")
+        self.pulse.set_default("source", self.pulse.SINK + ".monitor")
         try:
             with self.recording():
                 self.assertEqual(self.detect(), IDLE)
         finally:
-            self.set_default_source(self.pulse.SOURCE)
+            self.pulse.set_default("source", self.pulse.SOURCE)
 
     def test_no_sound_server_is_no_microphone_and_a_reader_that_went_away_no_error(self):
         env = dict(os.environ, PULSE_SERVER="unix:" + os.path.join(self.copies, "no-such-socket"))

@@ -145,6 +145,14 @@ class PrivatePulse:
             self.pactl("unload-module", str(sink["owner_module"]))
         wait_until(lambda: not self.pactl_json("list", "sinks"), 10, what="no sink")
 
+    def set_default(self, kind, device):
+        """Makes `device` the default sink or source, asking again until the server
+        reports it: a server may land a new default a moment after it was asked for."""
+        def made_default():
+            subprocess.run(["pactl", f"set-default-{kind}", device], env=self.env, capture_output=True)
+            return self.pactl(f"get-default-{kind}").strip() == device
+        wait_until(made_default, 10, what=f"default {kind} {device}")
+
     def source_state(self):
         """The state of the default source: RUNNING while it is recorded."""
         name = self.pactl("get-default-source").strip()
@@ -184,13 +192,8 @@ class PrivatePipeWire(PrivatePulse):
         self.add_sink(self.SINK, self.rate)
         self.pactl("load-module", "module-null-sink", f"sink_name={self.SOURCE}",
                    "sink_properties=media.class=Audio/Source/Virtual")
-        # Devices and defaults land a moment after the command that asks for them.
-        for name, device in (("sink", self.SINK), ("source", self.SOURCE)):
-            wait_until(lambda: self._made_default(name, device), 10, what=f"default {name} {device}")
-
-    def _made_default(self, name, device):
-        subprocess.run(["pactl", f"set-default-{name}", device], env=self.env, capture_output=True)
-        return self.pactl(f"get-default-{name}").strip() == device
+        self.set_default("sink", self.SINK)
+        self.set_default("source", self.SOURCE)
 
     def remove_every_sink(self):
         # Its pulse server keeps a stand-in sink while no other exists; without it the

@@ -108,7 +108,7 @@ class SystemAudio:
 
         def switch(server):
             server.add_sink("tevoli_other", OTHER_RATE)
-            server.pactl("set-default-sink", "tevoli_other")
+            server.set_default("sink", "tevoli_other")
             return "tevoli_other"
 
         def unload_recorded(server):
@@ -119,7 +119,7 @@ class SystemAudio:
         def unplugged_and_back(server):
             remove(server, server.SINK)
             server.add_sink(server.SINK, OTHER_RATE)
-            server.pactl("set-default-sink", server.SINK)
+            server.set_default("sink", server.SINK)
             return server.SINK
 
         def none_then_one(server):
