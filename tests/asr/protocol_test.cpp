@@ -54,7 +54,7 @@ TEST(DecodeRequest, RejectsWrongTypesAndShapes) {
 }
 
 TEST(HelperError, TextualFormQuotesTheMessage) {
-    EXPECT_STREQ(HelperError::msg("a \"b\" \\ \n").what(), R"(msg("a \"b\" \\ \n"))");
+    EXPECT_STREQ(HelperError::msg("a \"b\" \\ \n\x7f").what(), R"(msg("a \"b\" \\ \n\u{7F}"))");
 }
 
 TEST(DecodeBase64, IsStrictStandardBase64WithPadding) {

@@ -40,7 +40,7 @@ TEST_F(FakeProc, IdentityFromSandboxCgroupOrExecutable) {
         {"/opt/google/chrome/chrome", "", "com.google.Chrome"},
         {"/opt/google/chrome-beta/chrome", "", "com.google.Chrome.beta"},
         {"/opt/google/chrome-unstable/chrome", "", "chrome"},
-        {"/usr/lib/firefox/firefox (deleted)", "", "org.mozilla.firefox"},  // replaced by an upgrade
+        {"/usr/lib/firefox-esr/firefox-esr (deleted)", "", "org.mozilla.firefox"},  // replaced by an upgrade
         {"/", "", std::nullopt},
         // Flatpak: the application id, unescaped, wins over the executable.
         {"/app/extra/zoom/ZoomLauncher", scope + "app-flatpak-us.zoom.Zoom-12345.scope\n", "us.zoom.xos"},
