@@ -45,14 +45,15 @@ class ListMode(unittest.TestCase):
         open_ = lambda *args: cls.windows.open(*args)[1]  # noqa: E731
         cls.zoom = open_("zoom", "--size", "1280x720")
         cls.firefox = open_("firefox", "--size", "800x600", "--title", 'Call "quoted"\ttab é 会議 🎥', "--at", "50,50")
-        # A vendor's own type may come before the standard one.
+        # A vendor's own type may come before the standard one, here and in the dock below.
+        vendor = "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE,"
         cls.gedit = open_("gedit", "--size", "300x200", "--title", "notes", "--class", "Gedit",
-                          "--type", "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE,_NET_WM_WINDOW_TYPE_DIALOG")
+                          "--type", vendor + "_NET_WM_WINDOW_TYPE_DIALOG")
         cls.latin = open_("gedit", "--size", "200x200", "--wm-name", os.fsdecode(b"caf\xe9"), "--no-pid", "--class", "")
         cls.hidden_small = open_("firefox", "--size", "899x600", "--unmapped")
         cls.hidden_big = open_("firefox", "--size", "900x600", "--unmapped")
         # Never listed: a dock, a popup and the host's own window.
-        open_("gedit", "--size", "800x600", "--type", "_NET_WM_WINDOW_TYPE_DOCK,_NET_WM_WINDOW_TYPE_NORMAL")
+        open_("gedit", "--size", "800x600", "--type", vendor + "_NET_WM_WINDOW_TYPE_DOCK,_NET_WM_WINDOW_TYPE_NORMAL")
         open_("zoom", "--size", "800x600", "--override-redirect")
         open_("tevoli", "--size", "800x600")
 
