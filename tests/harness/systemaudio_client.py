@@ -103,6 +103,26 @@ def frequency(left, rate):
     return crossings / 2 / (len(left) / rate)
 
 
+def loud_windows(left, rate, window=0.01):
+    """The `window`-second pieces of `left` as loud as a sine of amplitude 0.5
+    (media.write_tone's), with where each starts."""
+    size = int(window * rate)
+    for start in range(0, len(left) - size + 1, size):
+        if level_dbfs(left[start:start + size]) >= -10.5:
+            yield start, left[start:start + size]
+
+
+def tone_frequency(left, rate):
+    """A tone's frequency over its loud pieces only: a player starved on a busy machine
+    puts a moment of silence into the sink, which is no fault of the capture."""
+    crossings = seconds = 0
+    for start, piece in loud_windows(left, rate):
+        piece = left[start:start + len(piece) + 1]  # with the next sample: no crossing falls between pieces
+        crossings += sum(1 for a, b in zip(piece, piece[1:]) if (a < 0) != (b < 0))
+        seconds += (len(piece) - 1) / rate
+    return crossings / 2 / seconds if seconds else 0.0
+
+
 def tones(samples, rate, frequencies, window=0.01):
     """The stream's tones in order, as (nominal frequency, measured frequency,
     seconds), from windows of `window` seconds: each window as loud as a sine of
@@ -110,17 +130,14 @@ def tones(samples, rate, frequencies, window=0.01):
     nearest. Tones need not be apart in the stream: a server may deliver little or
     nothing while a sink is idle."""
     size = int(window * rate)
-    found = []  # [tone, first frame, frame after the last window, windows]
-    for start in range(0, len(samples) // 2 - size, size):
-        left = samples[2 * start:2 * (start + size):2]
-        if level_dbfs(left) < -10.5:
-            continue  # quiet, or mostly so
+    found = []  # [tone, first frame, frame after the last window]
+    for start, left in loud_windows(samples[0::2], rate, window):
         hz = frequency(left, rate)
         tone = min(frequencies, key=lambda f: abs(hz - f))
         if abs(hz - tone) > tone / 4:
             continue  # where one tone ends and the next begins
         if not found or found[-1][0] != tone:
-            found.append([tone, start, 0, 0])
-        found[-1][2:] = start + size, found[-1][3] + 1
-    return [(tone, frequency(samples[2 * first:2 * end:2], rate), round(count * window, 3))
-            for tone, first, end, count in found]
+            found.append([tone, start, 0])
+        found[-1][2] = start + size
+    return [(tone, tone_frequency(samples[2 * first:2 * end:2], rate), round((end - first) / rate, 3))
+            for tone, first, end in found]

@@ -11,7 +11,7 @@ import unittest
 
 import media
 import tevoli_harness
-from systemaudio_client import SystemAudioCapture, frequency, level_dbfs, tones
+from systemaudio_client import SystemAudioCapture, level_dbfs, tone_frequency, tones
 
 RATE = 48000  # not the servers' default, so the header must come from the sink
 OTHER_RATE = 44100  # sinks that come later run at other rates: the server converts
@@ -97,7 +97,7 @@ class SystemAudio:
         loud = [i for i, s in enumerate(samples[0::2]) if abs(s) > 0.05]
         tone = samples[2 * loud[0]:2 * loud[-1]:2]
         self.assertAlmostEqual(level_dbfs(tone), -9.0, delta=1.5)  # a 0.5 sine
-        self.assertAlmostEqual(frequency(tone, RATE), 1000.0, delta=10.0)
+        self.assertAlmostEqual(tone_frequency(tone, RATE), 1000.0, delta=10.0)
         self.assertAlmostEqual((loud[-1] - loud[0]) / RATE, 2.0, delta=0.02, msg="the tone has a gap or a loss")
 
     def test_the_capture_follows_the_default_sink_and_never_a_microphone(self):
