@@ -266,12 +266,10 @@ void LinuxAudioTap::onRecheck(pa_mainloop_api*, pa_time_event* timer, const stru
 
 void LinuxAudioTap::cleanup() {
     if (!connection_) return;
-    {
-        PulseConnection::Lock lock(*connection_);
-        recheck_.reset();
-        pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
-        dropStream();
-    }
+    // The loop's thread first: a reply still in flight would find the tap half gone.
+    connection_->stop();
+    recheck_.reset();
+    dropStream();
     connection_.reset();
 }
 
