@@ -91,7 +91,9 @@ void Capture::writeLoop(std::stop_token stopping) {
             }
             continue;
         }
-        std::this_thread::sleep_for(timing_.writerIdlePoll);
+        // Woken by the audio itself: a writer that looked every few milliseconds cost
+        // more than the capture.
+        pending_.awaitBytes(stopping);
     }
 }
 

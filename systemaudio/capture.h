@@ -31,7 +31,6 @@ struct Streams {
 
 // The capture's waits, shortened by tests.
 struct Timing {
-    std::chrono::milliseconds writerIdlePoll{10};
     std::chrono::milliseconds parentPoll{1000};
     // How long the end waits for the writer to hand over the last audio, so a reader
     // that stopped reading cannot hold the exit.

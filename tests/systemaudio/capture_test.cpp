@@ -84,7 +84,7 @@ struct Running {
     FakeTap tap;
     Pipe out, err;
     std::atomic<long> parent{4242};
-    Timing timing{1ms, 1ms, 500ms};
+    Timing timing{1ms, 500ms};
     std::unique_ptr<Capture> capture;
     StopRequest* stop = nullptr;
     std::string writtenBeforeStops;
