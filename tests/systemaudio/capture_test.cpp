@@ -91,7 +91,7 @@ struct Running {
     std::future<Ending> ending;
 
     ~Running() {
-        if (stop) stop->requestFromSignal();  // a failed test must not leave the run waiting
+        if (stop && capture) stop->requestFromSignal();  // a failed test must not leave the run waiting
     }
     Running& start() {
         ::signal(SIGPIPE, SIG_IGN);
