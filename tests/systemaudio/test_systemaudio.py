@@ -78,7 +78,9 @@ class SystemAudio:
     def start(self, server=None):
         capture = SystemAudioCapture(program_env((server or self.server).env))
         self.addCleanup(lambda: capture.proc.poll() is None and capture.proc.kill())
-        self.assertEqual(capture.header, HEADER)
+        if capture.header != HEADER:
+            capture.proc.kill()
+            self.fail(f"header {capture.header!r}; the program said {capture.proc.stderr.read()!r}")
         capture.wait_for_audio()
         return capture
 
