@@ -1,8 +1,10 @@
 """Capture of a 1280x720 window: tevoli-window --capture against ImageMagick's
 import -window, side by side, both as it is (1280x720) and scaled to the same
-2560x1440 picture we write; then the latency of one "shoot" in watch mode.
+2560x1440 picture we write; then the latency of one "shoot" in watch mode. Then
+on a headless sway, a 640x360 native window against grim's copy of its region at
+the same 1280x720 size (Debian's grim writes no JPEG: PNG, its default, and PPM).
 
-    python3 bench/window_capture.py     (after scripts/build; runs its own Xvfb)
+    python3 bench/window_capture.py     (after scripts/build; runs its own Xvfb and sway)
 """
 import json
 import os
@@ -17,6 +19,7 @@ sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "test
 os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 
 import tevoli_harness  # noqa: E402
+from sway_session import PrivateSway  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
 
@@ -38,6 +41,27 @@ def shoot_latencies(program, window, env, tmp, count=20):
         return times
     finally:
         tevoli_harness.stop(watch)
+
+
+def sway_figures():
+    """Medians (ours, grim's PNG, grim's PPM) in ms of one 640x360 foot window copied at 1280x720."""
+    with PrivateSway() as sway:
+        program = sway.file("tevoli-window", source=tevoli_harness.binary("tevoli-window"))
+        foot = sway.file("foot", source="/usr/bin/foot")
+        client = sway.spawn([foot, "-a", "bench", "sh", "-c", "seq 1000; sleep 1000"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+        try:
+            window = 0x80000000 | sway.place("app_id=bench", 640, 360, 100, 100)["id"]
+            report = os.path.join(sway.dir, "hyperfine.json")
+            sway.run(["hyperfine", "-N", "--warmup", "3", "--runs", "30", "--export-json", report,
+                      f"{program} --capture {window} {sway.dir}/ours.jpg",
+                      f"grim -g '100,100 640x360' -s 2 {sway.dir}/grim.png",
+                      f"grim -g '100,100 640x360' -s 2 -t ppm {sway.dir}/grim.ppm"],
+                     timeout=600, check=True)
+            with open(report) as f:
+                return [r["median"] * 1000 for r in json.load(f)["results"]]
+        finally:
+            tevoli_harness.stop(client)
 
 
 def main():
@@ -64,6 +88,11 @@ def main():
     print("goal: ratio <= 0.5x")
     print(f"watch mode shoot latency  median {statistics.median(shots):6.2f} ms, "
           f"max {max(shots):6.2f} ms over {len(shots)} shots   (goal < 50 ms)")
+    ours, png, ppm = sway_figures()
+    print(f"sway: tevoli-window --capture (1280x720 JPEG)  median {ours:7.2f} ms")
+    print(f"sway: grim -g -s 2 (1280x720 PNG)              median {png:7.2f} ms   ratio {ours / png:.3f}x"
+          "   (goal <= 0.5x)")
+    print(f"sway: grim -g -s 2 -t ppm (1280x720 PPM)       median {ppm:7.2f} ms   ratio {ours / ppm:.3f}x")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
-"""tevoli-window --all against the same facts gathered with xdotool and xprop, 50 windows open.
+"""tevoli-window --all against the same facts gathered with xdotool and xprop, 50 windows open;
+then on a headless sway with native windows, against `swaymsg -t get_tree`.
 
-    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb)
+    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb and sway)
 """
 import json
 import os
@@ -13,6 +14,7 @@ sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "test
 os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 
 import tevoli_harness  # noqa: E402
+from sway_session import PrivateSway  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
 # What a user would script: every top-level window, its owner, class, title, type,
@@ -28,6 +30,28 @@ done
 
 def median_ms(results, index):
     return results["results"][index]["median"] * 1000
+
+
+def sway_figures(native_windows=10):
+    """Medians (ours, swaymsg's) in ms and the count listed, with foot windows on sway."""
+    with PrivateSway() as sway:
+        program = sway.file("tevoli-window", source=tevoli_harness.binary("tevoli-window"))
+        foot = sway.file("foot", source="/usr/bin/foot")
+        sway.swaymsg("layout tabbed")  # every window at the output's size, listed
+        clients = [sway.spawn([foot, "-a", f"term{i}", "-T", f"Terminal {i}", "sh", "-c", "sleep 1000"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for i in range(native_windows)]
+        try:
+            tevoli_harness.wait_until(lambda: len(sway.views()) == native_windows, 30, what="the windows")
+            count = len(json.loads(sway.run([program, "--all"]).stdout)["windows"])
+            report = os.path.join(sway.dir, "hyperfine.json")
+            sway.run(["hyperfine", "-N", "--warmup", "3", "--runs", "20", "--export-json", report,
+                      f"{program} --all", "swaymsg -t get_tree"], timeout=600, check=True)
+            with open(report) as f:
+                results = json.load(f)
+        finally:
+            for proc in clients:
+                tevoli_harness.stop(proc)
+    return median_ms(results, 0), median_ms(results, 1), count
 
 
 def main():
@@ -57,6 +81,10 @@ def main():
     print(f"tevoli-window --all   median {ours:8.2f} ms   (goal < 30 ms)")
     print(f"xdotool+xprop script  median {theirs:8.2f} ms")
     print(f"ratio {ours / theirs:.3f}x   (goal <= 0.2x)")
+    ours, theirs, count = sway_figures()
+    print(f"sway: windows listed: {count}")
+    print(f"tevoli-window --all   median {ours:8.2f} ms   (goal < 30 ms)")
+    print(f"swaymsg -t get_tree   median {theirs:8.2f} ms   ratio {ours / theirs:.3f}x")
 
 
 if __name__ == "__main__":

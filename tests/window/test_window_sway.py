@@ -39,6 +39,7 @@ class SwayDesktop(unittest.TestCase):
         cls.zoom = cls.foot("notzoom", "Call", 480, 360, 760, 300, executable="zoom")[1]
         cls.away = cls.foot("away", "Away", 400, 300, 20, 360)[1]
         cls.sway.swaymsg("[app_id=away] move to workspace 2")
+        cls.before_x = cls.sway.run([cls.program, "--all"]).stdout
         # The XWayland window: the test X client under the name of an editor.
         python = cls.sway.file("gedit", source=os.path.realpath("/usr/bin/python3"))
         owner = cls.sway.file("window_owner.py", source=os.path.join(os.path.dirname(__file__), "window_owner.py"))
@@ -93,6 +94,8 @@ class SwayDesktop(unittest.TestCase):
                    "meeting": True}
         self.assertEqual(by_id[native(self.zoom)], meeting)
         self.assertEqual(self.listing(), [meeting])
+        # Before any X client, XWayland's window manager has only its own window.
+        self.assertEqual(sorted(e["id"] for e in json.loads(self.before_x)["windows"]), sorted(by_id.keys() - {self.xid}))
 
     def test_capture_copies_what_sway_shows_of_the_window(self):
         ours, theirs = self.path("ours.jpg"), self.path("grim.png")
