@@ -1,13 +1,16 @@
 """Capture of a 1280x720 window: tevoli-window --capture against ImageMagick's
 import -window, side by side, both as it is (1280x720) and scaled to the same
-2560x1440 picture we write; then the latency of one "shoot" in watch mode. Then
-on a headless sway, a 640x360 native window against grim's copy of its region at
+2560x1440 picture we write; then the latency of one "shoot" in watch mode. The same
+on a headless KWin for a native window, against a ScreenShot2 call made by hand
+through GIO's D-Bus with ImageMagick writing the 2560x1440 JPEG (bench/kwin_by_hand.py).
+Then on a headless sway, a 640x360 native window against grim's copy of its region at
 the same 1280x720 size (Debian's grim writes no JPEG: PNG, its default, and PPM).
 
-    python3 bench/window_capture.py     (after scripts/build; runs its own Xvfb and sway)
+    python3 bench/window_capture.py     (after scripts/build; runs its own Xvfb, KWin and sway)
 """
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -19,8 +22,11 @@ sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "test
 os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 
 import tevoli_harness  # noqa: E402
+from kwin_session import PrivateKWin  # noqa: E402
 from sway_session import PrivateSway  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
+
+BY_HAND = os.path.join(ROOT, "bench", "kwin_by_hand.py")
 
 
 def shoot_latencies(program, window, env, tmp, count=20):
@@ -41,6 +47,39 @@ def shoot_latencies(program, window, env, tmp, count=20):
         return times
     finally:
         tevoli_harness.stop(watch)
+
+
+def kwin_capture(program):
+    """Medians of a capture on KWin, ours and by hand, and our watch mode's shots."""
+    with tempfile.TemporaryDirectory() as tmp:
+        # KWin grants screenshots by executable path: the by-hand interpreter gets its own.
+        python = os.path.join(tmp, "by-hand-python")
+        shutil.copy(os.path.realpath("/usr/bin/python3"), python)
+        with PrivateKWin(authorised=[program, python]) as kwin:
+            native = WindowClients(dict(kwin.env, GDK_BACKEND="wayland"))
+            try:
+                native.open("zoom", "--size", "1280x720", "--color", "2d8cff", "--title", "Bench",
+                            client="wayland_window.py")
+
+                def find(command, key, value):
+                    """The id under which a listing (ours, or by hand) names the window."""
+                    listed = json.loads(subprocess.run(command, env=kwin.env, capture_output=True).stdout)
+                    windows = listed["windows"] if isinstance(listed, dict) else listed
+                    return next((w["id"] for w in windows if w[key] == value), None)
+                tevoli_harness.wait_until(lambda: find([program], "title", "Bench"), 60, 0.2, what="the window")
+                window = find([program], "title", "Bench")
+                uuid = find([python, BY_HAND, "list"], "caption", "Bench")
+                report = os.path.join(tmp, "hyperfine.json")
+                subprocess.run(["hyperfine", "-N", "--warmup", "2", "--runs", "10", "--export-json", report,
+                                f"{program} --capture {window} {tmp}/ours.jpg",
+                                f"{python} {BY_HAND} capture {uuid} {tmp}/theirs.jpg"],
+                               env=kwin.env, check=True, stdout=subprocess.DEVNULL)
+                with open(report) as f:
+                    results = json.load(f)["results"]
+                shots = shoot_latencies(program, window, kwin.env, tmp, count=10)
+            finally:
+                native.close_all()
+    return results[0]["median"] * 1000, results[1]["median"] * 1000, shots
 
 
 def sway_figures():
@@ -88,6 +127,12 @@ def main():
     print("goal: ratio <= 0.5x")
     print(f"watch mode shoot latency  median {statistics.median(shots):6.2f} ms, "
           f"max {max(shots):6.2f} ms over {len(shots)} shots   (goal < 50 ms)")
+    ours, theirs, shots = kwin_capture(program)
+    print("KWin, a native 1280x720 window:")
+    print(f"tevoli-window --capture (2560x1440 JPEG)           median {ours:7.2f} ms")
+    print(f"ScreenShot2 by hand (GIO) + convert -resize 200%   median {theirs:7.2f} ms   ratio {ours / theirs:.3f}x")
+    print(f"watch mode shoot latency  median {statistics.median(shots):6.2f} ms, "
+          f"max {max(shots):6.2f} ms over {len(shots)} shots")
     ours, png, ppm = sway_figures()
     print(f"sway: tevoli-window --capture (1280x720 JPEG)  median {ours:7.2f} ms")
     print(f"sway: grim -g -s 2 (1280x720 PNG)              median {png:7.2f} ms   ratio {ours / png:.3f}x"

@@ -1,7 +1,9 @@
-"""tevoli-window --all against the same facts gathered with xdotool and xprop, 50 windows open;
-then on a headless sway with native windows, against `swaymsg -t get_tree`.
+"""tevoli-window --all against the same facts gathered with xdotool and xprop, 50 windows
+open; then on a headless KWin with 10 native and 10 XWayland windows, against a KWin
+script loaded and answered by hand through GIO's D-Bus (bench/kwin_by_hand.py); then on
+a headless sway with 10 native windows, against `swaymsg -t get_tree`.
 
-    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb and sway)
+    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb, KWin and sway)
 """
 import json
 import os
@@ -14,8 +16,11 @@ sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "test
 os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 
 import tevoli_harness  # noqa: E402
+from kwin_session import PrivateKWin  # noqa: E402
 from sway_session import PrivateSway  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
+
+BY_HAND = os.path.join(ROOT, "bench", "kwin_by_hand.py")
 
 # What a user would script: every top-level window, its owner, class, title, type,
 # state and size.
@@ -28,8 +33,34 @@ done
 """
 
 
-def median_ms(results, index):
-    return results["results"][index]["median"] * 1000
+def medians_ms(env, warmup, *commands):
+    """hyperfine's median of each command, 10 runs each, in milliseconds."""
+    with tempfile.TemporaryDirectory() as tmp:
+        report = os.path.join(tmp, "hyperfine.json")
+        subprocess.run(["hyperfine", "-N", "--warmup", str(warmup), "--runs", "10", "--export-json", report,
+                        *commands], env=env, check=True, stdout=subprocess.DEVNULL)
+        with open(report) as f:
+            return [result["median"] * 1000 for result in json.load(f)["results"]]
+
+
+def kwin_list(program):
+    """Medians of listing on KWin: ours, and the script loaded by hand."""
+    with PrivateKWin() as kwin:
+        native = WindowClients(dict(kwin.env, GDK_BACKEND="wayland"))
+        x11 = WindowClients(kwin.env)
+        try:
+            for i in range(10):
+                native.open(["zoom", "gedit"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                            "--title", f"Native {i}", client="wayland_window.py")
+                x11.open(["firefox", "terminal"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                         "--title", f"X {i}")
+            tevoli_harness.wait_until(lambda: len(json.loads(subprocess.run(
+                [program, "--all"], env=kwin.env, capture_output=True).stdout)["windows"]) == 20, 60, 0.2,
+                what="20 windows listed")
+            return medians_ms(kwin.env, 2, f"{program} --all", f"/usr/bin/python3 {BY_HAND} list")
+        finally:
+            native.close_all()
+            x11.close_all()
 
 
 def sway_figures(native_windows=10):
@@ -68,23 +99,22 @@ def main():
             program = tevoli_harness.binary("tevoli-window")
             count = len(json.loads(subprocess.run([program, "--all"], env=x.env, capture_output=True,
                                                   check=True).stdout)["windows"])
-            report = os.path.join(tmp, "hyperfine.json")
-            subprocess.run(["hyperfine", "-N", "--warmup", "3", "--runs", "10", "--export-json", report,
-                            f"{program} --all", f"bash {script}"], env=x.env, check=True,
-                           stdout=subprocess.DEVNULL)
-            with open(report) as f:
-                results = json.load(f)
+            ours, theirs = medians_ms(x.env, 3, f"{program} --all", f"bash {script}")
         finally:
             windows.close_all()
-    ours, theirs = median_ms(results, 0), median_ms(results, 1)
     print(f"windows listed: {count}")
     print(f"tevoli-window --all   median {ours:8.2f} ms   (goal < 30 ms)")
     print(f"xdotool+xprop script  median {theirs:8.2f} ms")
     print(f"ratio {ours / theirs:.3f}x   (goal <= 0.2x)")
+    ours, theirs = kwin_list(program)
+    print("KWin, 10 native and 10 XWayland windows:")
+    print(f"tevoli-window --all          median {ours:8.2f} ms")
+    print(f"KWin script by hand (GIO)    median {theirs:8.2f} ms")
+    print(f"ratio {ours / theirs:.3f}x")
     ours, theirs, count = sway_figures()
-    print(f"sway: windows listed: {count}")
-    print(f"tevoli-window --all   median {ours:8.2f} ms   (goal < 30 ms)")
-    print(f"swaymsg -t get_tree   median {theirs:8.2f} ms   ratio {ours / theirs:.3f}x")
+    print(f"sway, {count} native windows listed:")
+    print(f"tevoli-window --all          median {ours:8.2f} ms   (goal < 30 ms)")
+    print(f"swaymsg -t get_tree          median {theirs:8.2f} ms   ratio {ours / theirs:.3f}x")
 
 
 if __name__ == "__main__":

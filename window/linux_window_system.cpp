@@ -2,6 +2,7 @@
 #include "linux_window_system.h"
 
 #include "app_identity.h"
+#include "kwin/kwin_route.h"
 #include "sway/sway_route.h"
 #include "x11/x11_route.h"
 
@@ -18,6 +19,7 @@ constexpr std::chrono::milliseconds kRouteWait{2500};
 std::vector<std::shared_ptr<WindowRoute>> desktopRoutes(std::shared_ptr<X11Route> x11) {
     std::vector<std::shared_ptr<WindowRoute>> routes{std::move(x11)};
     routes.push_back(makeSwayRoute());
+    routes.push_back(makeKwinRoute());
     std::erase(routes, nullptr);
     return routes;
 }
