@@ -53,25 +53,12 @@ struct PipeWireFrames::State {
         arrived.notify_all();
     }
 
-    // The stream has named its size: ask for memory buffers and for the crop.
     void formatChosen(const spa_pod* format) {
         spa_video_info_raw info{};
         if (spa_format_video_raw_parse(format, &info) < 0) return;
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            width = static_cast<int>(info.size.width);
-            height = static_cast<int>(info.size.height);
-        }
-        std::uint8_t bytes[512];
-        spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
-        const spa_pod* params[2];
-        params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
-            SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
-        params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_VideoCrop),
-            SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
-        pw_stream_update_params(stream.get(), params, 2);
+        std::lock_guard<std::mutex> hold(lock);
+        width = static_cast<int>(info.size.width);
+        height = static_cast<int>(info.size.height);
     }
 
     static bool complete(const pw_buffer* buffer) {
@@ -183,19 +170,29 @@ std::unique_ptr<PipeWireFrames> PipeWireFrames::open(std::uint32_t node, std::st
         return nullptr;
     }
     pw_stream_add_listener(s.stream.get(), &s.streamListener, &kStreamEvents, &s);
-    std::uint8_t bytes[512];
+    // Memory buffers and the crop are asked for with the format, not once it is
+    // chosen: buffers asked for later are made anew, and a frame sent into the first
+    // ones is lost.
+    std::uint8_t bytes[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
     const spa_rectangle someSize{640, 480}, smallest{1, 1}, largest{16384, 16384};
     const spa_fraction noRate{0, 1}, fastest{1000, 1};
-    const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+    const spa_pod* params[3];
+    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
         SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
         SPA_POD_CHOICE_ENUM_Id(3, kFormats[0], kFormats[0], kFormats[1]), SPA_FORMAT_VIDEO_size,
         SPA_POD_CHOICE_RANGE_Rectangle(&someSize, &smallest, &largest), SPA_FORMAT_VIDEO_framerate,
         SPA_POD_CHOICE_RANGE_Fraction(&noRate, &noRate, &fastest)));
+    params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+    params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_VideoCrop),
+        SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
     const int connected = pw_stream_connect(
         s.stream.get(), PW_DIRECTION_INPUT, node,
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), &format, 1);
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 3);
     if (connected < 0) {
         error = std::string("cannot connect to the screen cast: ") + std::strerror(-connected);
         return nullptr;

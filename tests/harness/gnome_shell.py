@@ -8,6 +8,7 @@ not see them). Extensions are copied into the session's XDG_DATA_HOME and enable
 before the Shell starts: it reads them only then. A small extension of the
 harness's own hides the Overview the Shell starts in, then says the Shell is ready.
 """
+import contextlib
 import glob
 import json
 import os
@@ -78,6 +79,15 @@ def _x11_socket_folder():
         os.chmod(folder, 0o1777)
 
 
+def _alive(pid):
+    """Whether the process runs: an ended one not yet reaped has no command line."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return bool(f.read())
+    except OSError:
+        return False
+
+
 class PrivateGnomeShell:
     """`env` reaches the Shell's session bus, its Wayland display and its XWayland
     display. `extensions` are extension folders, each named by its uuid."""
@@ -136,6 +146,9 @@ class PrivateGnomeShell:
     def __exit__(self, *exc):
         if hasattr(self, "proc"):
             self._stop_shell()
+            # The session ends with the Shell; the services beside it do not.
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(self.proc.pid, signal.SIGTERM)
             tevoli_harness.stop(self.proc)
             self.log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -147,8 +160,7 @@ class PrivateGnomeShell:
             with open(os.path.join(self.dir, "run", "shell.pid")) as f:
                 pid = int(f.read())
             os.kill(pid, signal.SIGTERM)
-            tevoli_harness.wait_until(lambda: not os.path.exists(f"/proc/{pid}/cmdline")
-                                      or not open(f"/proc/{pid}/cmdline").read(), 10)
+            tevoli_harness.wait_until(lambda: not _alive(pid), 10)
         except (OSError, ValueError, TimeoutError):
             pass
 
