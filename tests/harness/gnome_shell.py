@@ -90,10 +90,12 @@ def _alive(pid):
 
 class PrivateGnomeShell:
     """`env` reaches the Shell's session bus, its Wayland display and its XWayland
-    display. `extensions` are extension folders, each named by its uuid."""
+    display. `extensions` are extension folders, each named by its uuid, installed
+    for the session and enabled; `enable` names more to enable, installed already."""
 
-    def __init__(self, extensions=()):
+    def __init__(self, extensions=(), enable=()):
         self.extensions = list(extensions)
+        self.enable = list(enable)
 
     def __enter__(self):
         self.dir = tempfile.mkdtemp(prefix="tevoli-gnome-")
@@ -122,7 +124,7 @@ class PrivateGnomeShell:
             json.dump({"uuid": READY_UUID, "name": "ready", "description": "tests", "shell-version": ["43", "44"]}, f)
         with open(os.path.join(ready, "extension.js"), "w") as f:
             f.write(READY_EXTENSION)
-        uuids = [os.path.basename(folder) for folder in self.extensions] + [READY_UUID]
+        uuids = [os.path.basename(folder) for folder in self.extensions] + self.enable + [READY_UUID]
         _x11_socket_folder()
         self.log = open(os.path.join(self.dir, "session.log"), "w")
         self.proc = tevoli_harness.spawn(

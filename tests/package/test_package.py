@@ -27,6 +27,7 @@ from frames_media import coded_video, text_image  # noqa: E402
 from llm_e2e import Helper, StandIn  # noqa: E402
 from media import read_image  # noqa: E402
 from systemaudio_client import SystemAudioCapture  # noqa: E402
+from gnome_shell import PrivateGnomeShell  # noqa: E402
 from tevoli_harness import PrivatePulse, PrivateX, stop, wait_until  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
@@ -38,6 +39,8 @@ BIN = "/usr/bin"
 DATA_PACKAGES = ["pocketsphinx-en-us", "tesseract-ocr-eng"]
 # "go forward ten meters", 16 kHz mono 16-bit, from pocketsphinx-testdata.
 SPEECH = "/usr/share/pocketsphinx/test/data/goforward.raw"
+# Our GNOME Shell extension, for GNOME 43 and 44 (this system's) and for GNOME 45 on.
+SHELL_EXTENSIONS = ["tevoli-window-gnome43@tevoli.com", "tevoli-window@tevoli.com"]
 # Serialises package tests of several work trees on one machine.
 LOCK = "/run/lock/tevoli-helpers-package-test"
 
@@ -112,6 +115,8 @@ class Package(unittest.TestCase):
         expected = {f"{BIN}/{program}" for program in PROGRAMS}
         expected |= {f"/usr/share/man/man1/{program}.1.gz" for program in PROGRAMS}
         expected |= {f"/usr/share/doc/{PACKAGE}/copyright", f"/usr/share/doc/{PACKAGE}/changelog.gz"}
+        expected |= {f"/usr/share/gnome-shell/extensions/{uuid}/{name}" for uuid in SHELL_EXTENSIONS
+                     for name in ("extension.js", "metadata.json")}
         self.assertEqual(files, expected)
 
     def test_lintian_finds_no_error(self):
@@ -181,6 +186,18 @@ class Package(unittest.TestCase):
         self.assertEqual(json.loads(listing.stdout)["windows"], [{"id": window, "app": "Zoom", "title": "Weekly sync",
                                                                   "width": 640, "height": 480, "meeting": True}])
         self.assertEqual(read_image(shot)[:2], (1280, 960))
+
+    def test_window_lists_a_gnome_window_through_the_installed_extension(self):
+        # Both uuids enabled, as a user may: the Shell runs the one for its version.
+        with PrivateGnomeShell(enable=SHELL_EXTENSIONS) as shell:
+            windows = WindowClients(shell.env)
+            try:
+                windows.open_native("zoom", "--size", "640x480", "--title", "Weekly sync")
+                listing = run([f"{BIN}/tevoli-window"], env=shell.env)
+            finally:
+                windows.close_all()
+        self.assertEqual([(w["app"], w["title"], w["width"]) for w in json.loads(listing.stdout)["windows"]],
+                         [("Zoom", "Weekly sync", 640)])
 
     def test_frames_extracts_and_reads_text(self):
         video = os.path.join(self.work, "clock.mp4")
