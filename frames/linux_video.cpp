@@ -23,6 +23,10 @@ namespace tevoli::frames {
 namespace {
 
 constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+// Timestamps become seconds through doubles, so a frame exactly a second from a
+// sampling time can come out a hair beyond it (595200 ticks of 1/19200 s are
+// 31.000000000000004 s). A microsecond is far below any frame spacing.
+constexpr double kRounding = 1e-6;
 
 // Seconds on the file's timeline: the container's start is 0, so a video track
 // that starts late, or a transport stream whose clock starts at 1.4 s, keeps
@@ -82,8 +86,8 @@ public:
     }
 
     std::optional<PixelView> frameNear(double seconds) override {
-        const double earliest = seconds - kFrameTolerance;
-        const double latest = seconds + kFrameTolerance;
+        const double earliest = seconds - kFrameTolerance - kRounding;
+        const double latest = seconds + kFrameTolerance + kRounding;
         if (hasHeld_ && !(heldTime_ >= earliest)) dropHeld();
         if (hasHeld_) return heldTime_ <= latest ? heldPicture() : std::nullopt;
         const int key = keyframeInWindow(seconds, earliest, latest);

@@ -24,10 +24,11 @@ sys.path[:0] = [os.path.join(SOURCE, "tests", folder) for folder in ("asr", "llm
 
 from asr_client import pcm  # noqa: E402
 from frames_media import coded_video, text_image  # noqa: E402
+from gnome_shell import PrivateGnomeShell  # noqa: E402
+from kwin_session import PrivateKWin  # noqa: E402
 from llm_e2e import Helper, StandIn  # noqa: E402
 from media import read_image  # noqa: E402
 from systemaudio_client import SystemAudioCapture  # noqa: E402
-from gnome_shell import PrivateGnomeShell  # noqa: E402
 from tevoli_harness import PrivatePulse, PrivateX, stop, wait_until  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
@@ -114,7 +115,8 @@ class Package(unittest.TestCase):
         files = {path for path in self.files if not os.path.isdir(path)}
         expected = {f"{BIN}/{program}" for program in PROGRAMS}
         expected |= {f"/usr/share/man/man1/{program}.1.gz" for program in PROGRAMS}
-        expected |= {f"/usr/share/doc/{PACKAGE}/copyright", f"/usr/share/doc/{PACKAGE}/changelog.gz"}
+        expected |= {f"/usr/share/doc/{PACKAGE}/copyright", f"/usr/share/doc/{PACKAGE}/changelog.gz",
+                     "/usr/share/applications/tevoli-window.desktop"}
         expected |= {f"/usr/share/gnome-shell/extensions/{uuid}/{name}" for uuid in SHELL_EXTENSIONS
                      for name in ("extension.js", "metadata.json")}
         self.assertEqual(files, expected)
@@ -187,12 +189,28 @@ class Package(unittest.TestCase):
                                                                   "width": 640, "height": 480, "meeting": True}])
         self.assertEqual(read_image(shot)[:2], (1280, 960))
 
+    def test_window_captures_a_native_window_on_kwin(self):
+        # KWin grants the screenshot through the .desktop file the package installed.
+        with PrivateKWin() as kwin:
+            windows = WindowClients(dict(kwin.env, GDK_BACKEND="wayland"))
+            try:
+                windows.open("zoom", "--size", "640x480", "--title", "Weekly sync", client="wayland_window.py")
+                listed = []
+                wait_until(lambda: listed.extend(json.loads(run([f"{BIN}/tevoli-window"], env=kwin.env).stdout)[
+                    "windows"]) or listed, 30, 0.2, what="the native window")
+                shot = os.path.join(self.work, "native.jpg")
+                capture = run([f"{BIN}/tevoli-window", "--capture", str(listed[0]["id"]), shot], env=kwin.env)
+            finally:
+                windows.close_all()
+        self.assertEqual((capture.returncode, capture.stdout, capture.stderr), (0, "", ""))
+        self.assertEqual(read_image(shot)[:2], (1280, 960))
+
     def test_window_lists_a_gnome_window_through_the_installed_extension(self):
         # Both uuids enabled, as a user may: the Shell runs the one for its version.
         with PrivateGnomeShell(enable=SHELL_EXTENSIONS) as shell:
-            windows = WindowClients(shell.env)
+            windows = WindowClients(dict(shell.env, GDK_BACKEND="wayland"))
             try:
-                windows.open_native("zoom", "--size", "640x480", "--title", "Weekly sync")
+                windows.open("zoom", "--size", "640x480", "--title", "Weekly sync", client="wayland_window.py")
                 listing = run([f"{BIN}/tevoli-window"], env=shell.env)
             finally:
                 windows.close_all()

@@ -25,11 +25,12 @@ class WithTheExtension(unittest.TestCase):
     def setUpClass(cls):
         cls.shell = gnome_shell.PrivateGnomeShell(gnome_shell.built_extensions()).__enter__()
         cls.addClassCleanup(cls.shell.__exit__, None, None, None)
-        cls.windows = WindowClients(cls.shell.env)
+        cls.windows = WindowClients(dict(cls.shell.env, GDK_BACKEND="wayland"))
         cls.addClassCleanup(cls.windows.close_all)
         cls.tmp = tempfile.TemporaryDirectory()
         cls.addClassCleanup(cls.tmp.cleanup)
-        cls.windows.open_native("zoom", "--size", "400x300", "--title", "Call «native»", "--color", "dd2211")
+        cls.windows.open("zoom", "--size", "400x300", "--title", "Call «native»", "--color", "dd2211", "--shadow",
+                         client="wayland_window.py")
         cls.xid = cls.windows.open("firefox", "--size", "500x400", "--title", "X call")[1]
 
     def test_all_lists_the_native_and_the_xwayland_window_once_each(self):
@@ -53,7 +54,8 @@ class WithTheExtension(unittest.TestCase):
             self.assertTrue(near(pixel(image, *corner), RED), corner)
 
     def test_watch_follows_the_window_until_it_closes(self):
-        window = self.windows.open_native("notes", "--size", "320x240", "--title", "Watched", "--color", "dd2211")
+        window = self.windows.open("notes", "--size", "320x240", "--title", "Watched", "--color", "dd2211",
+                                   client="wayland_window.py")[0]
         entry = by_title(listing(["--all"], self.shell.env)[0], "Watched")[0]
         watch = tevoli_harness.spawn([PROGRAM, "--watch", str(entry["id"])], env=self.shell.env,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -94,9 +96,9 @@ class WithTheExtension(unittest.TestCase):
 class WithoutTheExtension(unittest.TestCase):
     def test_the_xwayland_windows_are_listed_and_captured(self):
         with gnome_shell.PrivateGnomeShell() as shell, tempfile.TemporaryDirectory() as tmp:
-            windows = WindowClients(shell.env)
+            windows = WindowClients(dict(shell.env, GDK_BACKEND="wayland"))
             try:
-                windows.open_native("zoom", "--size", "400x300", "--title", "Native")
+                windows.open("zoom", "--size", "400x300", "--title", "Native", client="wayland_window.py")
                 xid = windows.open("firefox", "--size", "500x400", "--title", "X call", "--color", "dd2211")[1]
                 self.assertEqual(listing(["--all"], shell.env)[0], [
                     {"id": xid, "app": "Browser", "title": "X call", "width": 500, "height": 400, "meeting": True}])

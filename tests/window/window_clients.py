@@ -1,5 +1,4 @@
-"""Test windows on a private display (X11, or Wayland for native ones), owned by
-processes with chosen names.
+"""Test windows on a private X display, owned by processes with chosen names.
 
 The identity rule reads /proc/<pid>/exe, which resolves symlinks, so each name
 gets its own copy of Debian's Python interpreter (the one python3-xlib is for),
@@ -18,26 +17,19 @@ class WindowClients:
         self.dir = tempfile.mkdtemp(prefix="tevoli-windows-")
         self.clients = []
 
-    def open(self, exe_name, *options):
-        """Opens an X window; returns (process, window id). Options as window_owner.py takes them."""
-        proc, line = self._start(exe_name, "window_owner.py", options)
-        return proc, int(line)
-
-    def open_native(self, exe_name, *options):
-        """Opens a Wayland window; returns its process. Options as native_window.py takes them."""
-        return self._start(exe_name, "native_window.py", options)[0]
-
-    def _start(self, exe_name, script, options):
+    def open(self, exe_name, *options, client="window_owner.py"):
+        """Opens a window; returns (process, the number it prints: its window id, or the
+        process id of a Wayland client). Options as the client takes them."""
         path = os.path.join(self.dir, exe_name)
         if not os.path.exists(path):
             shutil.copy(os.path.realpath("/usr/bin/python3"), path)
-        proc = tevoli_harness.spawn([path, os.path.join(os.path.dirname(os.path.abspath(__file__)), script),
+        proc = tevoli_harness.spawn([path, os.path.join(os.path.dirname(os.path.abspath(__file__)), client),
                                      *options], env=self.env, stdin=-1, stdout=-1)
         self.clients.append(proc)
         line = proc.stdout.readline()
         if not line.strip():
             raise RuntimeError(f"test window {exe_name} did not start")
-        return proc, line
+        return proc, int(line)
 
     @staticmethod
     def command(proc, line):
