@@ -52,9 +52,9 @@ def kwin_list(program):
         x11 = WindowClients(kwin.env)
         try:
             for i in range(10):
-                native.open(["zoom", "gedit"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                native.open(["zoom", "gedit"][i % 2], "--size", f"{400 + i * 10}x{300 + i * 5}",
                             "--title", f"Native {i}", client="wayland_window.py")
-                x11.open(["firefox", "terminal"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                x11.open(["firefox", "terminal"][i % 2], "--size", f"{400 + i * 10}x{300 + i * 5}",
                          "--title", f"X {i}")
             tevoli_harness.wait_until(lambda: len(json.loads(subprocess.run(
                 [program, "--all"], env=kwin.env, capture_output=True).stdout)["windows"]) == 20, 60, 0.2,
