@@ -1,9 +1,12 @@
 """tevoli-window --all against the same facts gathered with xdotool and xprop, 50 windows
 open; then on a headless KWin with 10 native and 10 XWayland windows, against a KWin
-script loaded and answered by hand through GIO's D-Bus (bench/kwin_by_hand.py); then on
-a headless sway with 10 native windows, against `swaymsg -t get_tree`.
+script loaded and answered by hand through GIO's D-Bus (bench/kwin_by_hand.py); then on a
+headless GNOME Shell with our extension and 10 native and 10 XWayland windows, against
+the xdotool and xprop script, which sees only the XWayland ones: on GNOME a user has no
+tool that lists the native windows.
+Then on a headless sway with 10 native windows, against `swaymsg -t get_tree`.
 
-    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb, KWin and sway)
+    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb, KWin, GNOME Shell and sway)
 """
 import json
 import os
@@ -15,6 +18,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "tests", "window")]
 os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 
+import gnome_shell  # noqa: E402
 import tevoli_harness  # noqa: E402
 from kwin_session import PrivateKWin  # noqa: E402
 from sway_session import PrivateSway  # noqa: E402
@@ -50,14 +54,36 @@ def kwin_list(program):
         x11 = WindowClients(kwin.env)
         try:
             for i in range(10):
-                native.open(["zoom", "gedit"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                native.open(["zoom", "gedit"][i % 2], "--size", f"{400 + i * 10}x{300 + i * 5}",
                             "--title", f"Native {i}", client="wayland_window.py")
-                x11.open(["firefox", "terminal"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                x11.open(["firefox", "terminal"][i % 2], "--size", f"{400 + i * 10}x{300 + i * 5}",
                          "--title", f"X {i}")
             tevoli_harness.wait_until(lambda: len(json.loads(subprocess.run(
                 [program, "--all"], env=kwin.env, capture_output=True).stdout)["windows"]) == 20, 60, 0.2,
                 what="20 windows listed")
             return medians_ms(kwin.env, 2, f"{program} --all", f"/usr/bin/python3 {BY_HAND} list")
+        finally:
+            native.close_all()
+            x11.close_all()
+
+
+def gnome_list(program):
+    """Windows listed on GNOME, and the medians of ours and of the script."""
+    with gnome_shell.PrivateGnomeShell(gnome_shell.built_extensions()) as shell, \
+            tempfile.NamedTemporaryFile("w", suffix=".sh") as script:
+        script.write(SCRIPT)
+        script.flush()
+        native = WindowClients(dict(shell.env, GDK_BACKEND="wayland"))
+        x11 = WindowClients(shell.env)
+        try:
+            for i in range(10):
+                native.open(["zoom", "gedit"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                            "--title", f"Native {i}", "--shadow", client="wayland_window.py")
+                x11.open(["firefox", "terminal"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                         "--title", f"X {i}")
+            count = len(json.loads(subprocess.run([program, "--all"], env=shell.env, capture_output=True,
+                                                  check=True).stdout)["windows"])
+            return (count, *medians_ms(shell.env, 3, f"{program} --all", f"bash {script.name}"))
         finally:
             native.close_all()
             x11.close_all()
@@ -82,7 +108,7 @@ def sway_figures(native_windows=10):
         finally:
             for proc in clients:
                 tevoli_harness.stop(proc)
-    return median_ms(results, 0), median_ms(results, 1), count
+    return results["results"][0]["median"] * 1000, results["results"][1]["median"] * 1000, count
 
 
 def main():
@@ -110,6 +136,11 @@ def main():
     print("KWin, 10 native and 10 XWayland windows:")
     print(f"tevoli-window --all          median {ours:8.2f} ms")
     print(f"KWin script by hand (GIO)    median {theirs:8.2f} ms")
+    print(f"ratio {ours / theirs:.3f}x")
+    count, ours, theirs = gnome_list(program)
+    print(f"GNOME Shell, 10 native and 10 XWayland windows: {count} listed")
+    print(f"tevoli-window --all          median {ours:8.2f} ms")
+    print(f"xdotool+xprop script         median {theirs:8.2f} ms   (the 10 XWayland windows only)")
     print(f"ratio {ours / theirs:.3f}x")
     ours, theirs, count = sway_figures()
     print(f"sway, {count} native windows listed:")

@@ -2,6 +2,7 @@
 #include "linux_window_system.h"
 
 #include "app_identity.h"
+#include "gnome/gnome_route.h"
 #include "kwin/kwin_route.h"
 #include "sway/sway_route.h"
 #include "x11/x11_route.h"
@@ -20,6 +21,7 @@ std::vector<std::shared_ptr<WindowRoute>> desktopRoutes(std::shared_ptr<X11Route
     std::vector<std::shared_ptr<WindowRoute>> routes{std::move(x11)};
     routes.push_back(makeSwayRoute());
     routes.push_back(makeKwinRoute());
+    routes.push_back(GnomeRoute::make());
     std::erase(routes, nullptr);
     return routes;
 }
