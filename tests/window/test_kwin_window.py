@@ -133,24 +133,27 @@ class KWinStopped(unittest.TestCase):
     def test_x11_windows_are_listed_while_kwin_hangs_and_the_script_goes_after(self):
         with PrivateKWin() as kwin:
             x11 = WindowClients(kwin.env)
-            self.addCleanup(x11.close_all)
-            browser = x11.open("firefox", "--size", "500x400", "--title", "Call in browser")[1]
-            tevoli_harness.wait_until(lambda: browser in {e["id"] for e in listing([], kwin.env)}, 30, 0.2,
-                                      what="the X11 window")
-            os.kill(kwin.pid, signal.SIGSTOP)
             try:
-                lister = subprocess.Popen([PROGRAM], env=kwin.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                out, err = lister.communicate(timeout=60)
+                browser = x11.open("firefox", "--size", "500x400", "--title", "Call in browser")[1]
+                tevoli_harness.wait_until(lambda: browser in {e["id"] for e in listing([], kwin.env)}, 30, 0.2,
+                                          what="the X11 window")
+                os.kill(kwin.pid, signal.SIGSTOP)
+                try:
+                    lister = subprocess.Popen([PROGRAM], env=kwin.env, stdout=subprocess.PIPE,
+                                              stderr=subprocess.PIPE)
+                    out, err = lister.communicate(timeout=60)
+                finally:
+                    os.kill(kwin.pid, signal.SIGCONT)
+                self.assertEqual((lister.returncode, err), (0, b""))
+                self.assertEqual(json.loads(out)["windows"],
+                                 [{"id": browser, "app": "Browser", "title": "Call in browser", "width": 500,
+                                   "height": 400, "meeting": True}])
+                # KWin loads the script it was sent while it hung, then unloads it.
+                loaded = kwin.qdbus("/Scripting", "org.kde.kwin.Scripting.isScriptLoaded",
+                                    f"tevoli-window-{lister.pid}-1")
+                self.assertEqual(loaded.strip(), "false")
             finally:
-                os.kill(kwin.pid, signal.SIGCONT)
-            self.assertEqual((lister.returncode, err), (0, b""))
-            self.assertEqual(json.loads(out)["windows"],
-                             [{"id": browser, "app": "Browser", "title": "Call in browser", "width": 500,
-                               "height": 400, "meeting": True}])
-            # KWin loads the script it was sent while it hung, then unloads it.
-            loaded = kwin.qdbus("/Scripting", "org.kde.kwin.Scripting.isScriptLoaded",
-                                f"tevoli-window-{lister.pid}-1")
-            self.assertEqual(loaded.strip(), "false")
+                x11.close_all()
 
 
 if __name__ == "__main__":

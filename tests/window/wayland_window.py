@@ -1,7 +1,8 @@
 """A native Wayland test client (GTK 3): one undecorated window of a chosen size,
-title, app id and colour, run by window_clients.py under the process name the test chooses.
-Prints its process id once the window is drawn. Standard input takes "color RRGGBB"
-lines, each answered "ok" once the new colour is drawn; end of input quits."""
+title, app id and colour (or one with a shadow and no title bar), run by
+window_clients.py under the process name the test chooses. Prints its process id
+once the window is drawn. Standard input takes "color RRGGBB" lines, each answered
+"ok" once the new colour is drawn; end of input quits."""
 import argparse
 import os
 import sys
@@ -16,13 +17,19 @@ parser.add_argument("--size", default="640x480")
 parser.add_argument("--title", default="")
 parser.add_argument("--color", default="3366cc")
 parser.add_argument("--app-id", default="TestWindow")
+# A client-side shadow, without a title bar: the window lies inside a larger buffer,
+# as a decorated window does, and is still exactly its size and colour.
+parser.add_argument("--shadow", action="store_true")
 opts = parser.parse_args()
 GLib.set_prgname(opts.app_id)
 width, height = map(int, opts.size.split("x"))
 state = {"color": opts.color, "answer": None}
 
 window = Gtk.Window(title=opts.title)
-window.set_decorated(False)
+if opts.shadow:
+    window.set_titlebar(Gtk.Box())
+else:
+    window.set_decorated(False)
 window.set_default_size(width, height)
 window.set_resizable(False)
 style = Gtk.CssProvider()
@@ -30,7 +37,8 @@ Gtk.StyleContext.add_provider_for_screen(window.get_screen(), style, Gtk.STYLE_P
 
 
 def paint():
-    style.load_from_data(f"window {{ background: #{state['color']}; }}".encode())
+    style.load_from_data(f"window {{ background: #{state['color']}; }} .titlebar {{ min-height: 0; padding: 0; "
+                         "margin: 0; border: 0; box-shadow: none; }".encode())
 
 
 def painted(_):
