@@ -120,12 +120,8 @@ Reply Runner::finish(const Request& request) {
 }
 
 LineServer Runner::lineServer() {
-    return {kMaxRequestLine,
-            [this](std::string_view text) {
-                const std::optional<Request> request = decodeRequest(text);
-                return encodeReply(request ? handle(*request) : Reply::failure("bad request"));
-            },
-            encodeReply(Reply::failure("request too long")), std::string(kEncodeFailedLine)};
+    return jsonLinesServer(kMaxRequestLine, decodeRequest, [this](const Request& request) { return handle(request); },
+                           encodeReply, kEncodeFailedLine);
 }
 
 }  // namespace tevoli::asr

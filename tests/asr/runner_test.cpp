@@ -41,7 +41,7 @@ TEST_F(RunnerTest, ReplyTextsOfRequestLines) {
         {R"({"op":"feed","pcm":""})", R"({"ok":false,"error":"feed before begin for stream \"default\""})"},
     };
     for (const auto& [line, reply] : lines) EXPECT_EQ(runner.lineServer().answer(line), reply) << line;
-    EXPECT_EQ(runner.lineServer().tooLong, R"({"ok":false,"error":"request too long"})");
+    EXPECT_EQ(runner.lineServer().tooLong, bad);
 }
 
 // The texts of the states a real engine on this machine does not reach.
