@@ -6,8 +6,10 @@ through GIO's D-Bus with ImageMagick writing the 2560x1440 JPEG (bench/kwin_by_h
 On a headless GNOME Shell with our extension: a native 960x540 window (Mutter's screen
 cast) beside an XWayland window of the same size, captured by us (X11) and by import
 -window -resize 200%, and the shoot latency of watch mode on the native one.
+Then on a headless sway, a 640x360 native window against grim's copy of its region at
+the same 1280x720 size (Debian's grim writes no JPEG: PNG, its default, and PPM).
 
-    python3 bench/window_capture.py     (after scripts/build; runs its own Xvfb, KWin and GNOME Shell)
+    python3 bench/window_capture.py     (after scripts/build; runs its own Xvfb, KWin, GNOME Shell and sway)
 """
 import json
 import os
@@ -25,6 +27,7 @@ os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 import gnome_shell  # noqa: E402
 import tevoli_harness  # noqa: E402
 from kwin_session import PrivateKWin  # noqa: E402
+from sway_session import PrivateSway  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
 BY_HAND = os.path.join(ROOT, "bench", "kwin_by_hand.py")
@@ -109,6 +112,27 @@ def gnome_capture(program):
             x11.close_all()
 
 
+def sway_figures():
+    """Medians (ours, grim's PNG, grim's PPM) in ms of one 640x360 foot window copied at 1280x720."""
+    with PrivateSway() as sway:
+        program = sway.file("tevoli-window", source=tevoli_harness.binary("tevoli-window"))
+        foot = sway.file("foot", source="/usr/bin/foot")
+        client = sway.spawn([foot, "-a", "bench", "sh", "-c", "seq 1000; sleep 1000"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+        try:
+            window = 0x80000000 | sway.place("app_id=bench", 640, 360, 100, 100)["id"]
+            report = os.path.join(sway.dir, "hyperfine.json")
+            sway.run(["hyperfine", "-N", "--warmup", "3", "--runs", "30", "--export-json", report,
+                      f"{program} --capture {window} {sway.dir}/ours.jpg",
+                      f"grim -g '100,100 640x360' -s 2 {sway.dir}/grim.png",
+                      f"grim -g '100,100 640x360' -s 2 -t ppm {sway.dir}/grim.ppm"],
+                     timeout=600, check=True)
+            with open(report) as f:
+                return [r["median"] * 1000 for r in json.load(f)["results"]]
+        finally:
+            tevoli_harness.stop(client)
+
+
 def main():
     with tevoli_harness.PrivateX() as x, tempfile.TemporaryDirectory() as tmp:
         windows = WindowClients(x.env)
@@ -147,6 +171,11 @@ def main():
           f"ratio native/import {native / imported:.3f}x")
     print(f"watch mode shoot latency, native  median {statistics.median(shots):6.2f} ms, "
           f"max {max(shots):6.2f} ms over {len(shots)} shots")
+    ours, png, ppm = sway_figures()
+    print(f"sway: tevoli-window --capture (1280x720 JPEG)  median {ours:7.2f} ms")
+    print(f"sway: grim -g -s 2 (1280x720 PNG)              median {png:7.2f} ms   ratio {ours / png:.3f}x"
+          "   (goal <= 0.5x)")
+    print(f"sway: grim -g -s 2 -t ppm (1280x720 PPM)       median {ppm:7.2f} ms   ratio {ours / ppm:.3f}x")
 
 
 if __name__ == "__main__":

@@ -4,8 +4,9 @@ script loaded and answered by hand through GIO's D-Bus (bench/kwin_by_hand.py); 
 headless GNOME Shell with our extension and 10 native and 10 XWayland windows, against
 the xdotool and xprop script, which sees only the XWayland ones: on GNOME a user has no
 tool that lists the native windows.
+Then on a headless sway with 10 native windows, against `swaymsg -t get_tree`.
 
-    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb, KWin and GNOME Shell)
+    python3 bench/window_list.py     (after scripts/build; runs its own Xvfb, KWin, GNOME Shell and sway)
 """
 import json
 import os
@@ -20,6 +21,7 @@ os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 import gnome_shell  # noqa: E402
 import tevoli_harness  # noqa: E402
 from kwin_session import PrivateKWin  # noqa: E402
+from sway_session import PrivateSway  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
 BY_HAND = os.path.join(ROOT, "bench", "kwin_by_hand.py")
@@ -87,6 +89,28 @@ def gnome_list(program):
             x11.close_all()
 
 
+def sway_figures(native_windows=10):
+    """Medians (ours, swaymsg's) in ms and the count listed, with foot windows on sway."""
+    with PrivateSway() as sway:
+        program = sway.file("tevoli-window", source=tevoli_harness.binary("tevoli-window"))
+        foot = sway.file("foot", source="/usr/bin/foot")
+        sway.swaymsg("layout tabbed")  # every window at the output's size, listed
+        clients = [sway.spawn([foot, "-a", f"term{i}", "-T", f"Terminal {i}", "sh", "-c", "sleep 1000"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for i in range(native_windows)]
+        try:
+            tevoli_harness.wait_until(lambda: len(sway.views()) == native_windows, 30, what="the windows")
+            count = len(json.loads(sway.run([program, "--all"]).stdout)["windows"])
+            report = os.path.join(sway.dir, "hyperfine.json")
+            sway.run(["hyperfine", "-N", "--warmup", "3", "--runs", "20", "--export-json", report,
+                      f"{program} --all", "swaymsg -t get_tree"], timeout=600, check=True)
+            with open(report) as f:
+                results = json.load(f)
+        finally:
+            for proc in clients:
+                tevoli_harness.stop(proc)
+    return results["results"][0]["median"] * 1000, results["results"][1]["median"] * 1000, count
+
+
 def main():
     with tevoli_harness.PrivateX() as x, tempfile.TemporaryDirectory() as tmp:
         windows = WindowClients(x.env)
@@ -118,6 +142,10 @@ def main():
     print(f"tevoli-window --all          median {ours:8.2f} ms")
     print(f"xdotool+xprop script         median {theirs:8.2f} ms   (the 10 XWayland windows only)")
     print(f"ratio {ours / theirs:.3f}x")
+    ours, theirs, count = sway_figures()
+    print(f"sway, {count} native windows listed:")
+    print(f"tevoli-window --all          median {ours:8.2f} ms   (goal < 30 ms)")
+    print(f"swaymsg -t get_tree          median {theirs:8.2f} ms   ratio {ours / theirs:.3f}x")
 
 
 if __name__ == "__main__":

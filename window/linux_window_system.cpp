@@ -4,6 +4,7 @@
 #include "app_identity.h"
 #include "gnome/gnome_route.h"
 #include "kwin/kwin_route.h"
+#include "sway/sway_route.h"
 #include "x11/x11_route.h"
 
 namespace tevoli::window {
@@ -17,7 +18,10 @@ constexpr std::chrono::milliseconds kRouteWait{2500};
 // Then one line per Wayland route; its make function gives nothing where its desktop
 // is not running.
 std::vector<std::shared_ptr<WindowRoute>> desktopRoutes(std::shared_ptr<X11Route> x11) {
-    std::vector<std::shared_ptr<WindowRoute>> routes{std::move(x11), makeKwinRoute(), GnomeRoute::make()};
+    std::vector<std::shared_ptr<WindowRoute>> routes{std::move(x11)};
+    routes.push_back(makeSwayRoute());
+    routes.push_back(makeKwinRoute());
+    routes.push_back(GnomeRoute::make());
     std::erase(routes, nullptr);
     return routes;
 }

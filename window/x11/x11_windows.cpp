@@ -14,10 +14,12 @@ namespace {
 
 // The window types come last: every standard one, so that a type list can be read
 // past a vendor's own types.
-enum AtomIndex { kClientList, kPid, kName, kUtf8String, kType, kState, kStateHidden, kTypeNormal, kTypeDialog };
+enum AtomIndex {
+    kClientList, kWmCheck, kPid, kName, kUtf8String, kType, kState, kStateHidden, kTypeNormal, kTypeDialog
+};
 
 std::vector<xcb_atom_t> internAtoms(const XcbConnection& x) {
-    return x.atoms({"_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_WINDOW_TYPE",
+    return x.atoms({"_NET_CLIENT_LIST", "_NET_SUPPORTING_WM_CHECK", "_NET_WM_PID", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_WINDOW_TYPE",
                     "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN", "_NET_WM_WINDOW_TYPE_NORMAL",
                     "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_WINDOW_TYPE_DESKTOP", "_NET_WM_WINDOW_TYPE_DOCK",
                     "_NET_WM_WINDOW_TYPE_TOOLBAR", "_NET_WM_WINDOW_TYPE_MENU", "_NET_WM_WINDOW_TYPE_UTILITY",
@@ -176,7 +178,18 @@ std::vector<xcb_window_t> clientWindows(const XcbConnection& x, const std::vecto
                                         bool& fromWindowManager) {
     auto list = propertyReply(x, property(x, x.root(), atoms[kClientList], XCB_ATOM_WINDOW, 1u << 16));
     fromWindowManager = list && list->type == XCB_ATOM_WINDOW && list->format == 32;
-    if (!fromWindowManager) return rootChildren(x);
+    if (!fromWindowManager) {
+        // A window manager without clients yet (XWayland's, say) may list none. Its own
+        // windows (the check window's client made them) are no application's.
+        auto check = propertyReply(x, property(x, x.root(), atoms[kWmCheck], XCB_ATOM_WINDOW, 1));
+        std::vector<xcb_window_t> children = rootChildren(x);
+        if (check && check->type == XCB_ATOM_WINDOW && xcb_get_property_value_length(check.get()) == 4) {
+            const uint32_t clientBits = ~xcb_get_setup(x.get())->resource_id_mask;
+            const uint32_t manager = *static_cast<const xcb_window_t*>(xcb_get_property_value(check.get())) & clientBits;
+            std::erase_if(children, [&](xcb_window_t w) { return (w & clientBits) == manager; });
+        }
+        return children;
+    }
     const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(list.get()));
     return std::vector<xcb_window_t>(ids, ids + xcb_get_property_value_length(list.get()) / 4);
 }
