@@ -42,6 +42,10 @@ class WithTheExtension(unittest.TestCase):
                          {"app": "Zoom", "width": 400, "height": 300, "meeting": True})
         self.assertEqual(x11, [{"id": self.xid, "app": "Browser", "title": "X call", "width": 500, "height": 400,
                                 "meeting": True}])
+        # Without X, the Shell's list alone names the XWayland window, under its XID.
+        no_x = {k: v for k, v in self.shell.env.items() if k != "DISPLAY"}
+        self.assertEqual([(e["title"], e["id"]) for e in listing(["--all"], no_x)[0] if e["title"] == "X call"],
+                         [("X call", self.xid)])
 
     def test_capture_of_the_native_window_is_its_own_pixels_at_twice_its_size(self):
         entry = by_title(listing([], self.shell.env)[0], "Call «native»")[0]
