@@ -73,7 +73,7 @@ TranscriptionStream::Made TranscriptionStream::make(SpeechEngine& engine, const 
 
 TranscriptionStream::TranscriptionStream(std::unique_ptr<Recognizer> recognizer, AudioFormat bestFormat,
                                          Sleep sleep)
-    : shared_(std::make_shared<Shared>()), bestFormat_(bestFormat), sleep_(std::move(sleep)) {
+    : shared_(std::make_shared<Shared>()), sleep_(std::move(sleep)) {
     shared_->recognizer = std::move(recognizer);
     worker_ = std::thread([shared = shared_, rate = bestFormat.sampleRate] { recognise(*shared, rate); });
 }
@@ -95,6 +95,7 @@ std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::
     {
         std::unique_lock lock(shared.mutex);
         shared.consumed.wait(lock, [&] { return shared.stopped || shared.queuedSamples < kMaxQueuedSamples; });
+        if (shared.failure) throw *shared.failure;
         if (!shared.stopped) {
             shared.queuedSamples += input.samples.size();
             shared.inputs.push_back(std::move(input));
@@ -102,7 +103,13 @@ std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::
     }
     shared.queued.notify_all();
     settle(shared.collector, sleep_);
+    if (auto failed = failure()) throw *failed;  // on this chunk, or before it was queued
     return shared.collector.drain();
+}
+
+std::optional<HelperError> TranscriptionStream::failure() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->failure;
 }
 
 std::vector<Seg> TranscriptionStream::finish() {
@@ -116,14 +123,17 @@ std::vector<Seg> TranscriptionStream::finish() {
 }
 
 void TranscriptionStream::recognise(Shared& shared, double sampleRate) {
+    std::optional<HelperError> failure;
     try {
         recogniseQueue(shared, sampleRate);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // A failing recogniser ends the results; what was collected stays.
+        failure = HelperError::msg(std::string("speech recognizer stopped: ") + error.what());
     }
     {
         std::lock_guard lock(shared.mutex);
         shared.stopped = true;
+        shared.failure = std::move(failure);
         shared.inputs.clear();
         shared.queuedSamples = 0;
     }

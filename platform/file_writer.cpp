@@ -58,8 +58,12 @@ std::optional<std::string> freshName(const std::string& folder, Make make) {
     return std::nullopt;
 }
 
-// Gives a file opened without a name a temporary name.
-std::optional<std::string> nameUnnamed(const std::string& folder, const Fd& file) {
+// Writes the bytes to a file that has no name until they are all in it, so no
+// end of the program leaves a piece behind, and names it through /proc. Nothing
+// when the file system, /proc or the write will not have it.
+std::optional<std::string> writeUnnamed(const std::string& folder, std::string_view data, Fd& file) {
+    file = Fd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+    if (file.get() < 0 || !writeAll(file.get(), data)) return std::nullopt;
     const std::string self = "/proc/self/fd/" + std::to_string(file.get());
     return freshName(folder, [&](const std::string& name) {
         return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -82,18 +86,9 @@ std::optional<std::string> writeFileBytes(const std::string& path, const std::ve
     std::string folder = std::filesystem::path(path).parent_path().string();
     if (folder.empty()) folder = ".";
 
-    // A file without a name until it is whole: no end of the program leaves a
-    // piece of it behind. It is named through /proc; without /proc, or on a file
-    // system that cannot make one, a named file does instead.
     Fd file;
-    if (::access("/proc/self/fd", X_OK) == 0)
-        file = Fd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
-    std::optional<std::string> temporary;
-    if (file.get() >= 0) {
-        if (!writeAll(file.get(), data)) return errorText();
-        temporary = nameUnnamed(folder, file);
-    }
-    if (!temporary) {
+    std::optional<std::string> temporary = writeUnnamed(folder, data, file);
+    if (!temporary) {  // a named file then, whose failure is the one to tell
         temporary = freshName(folder, [&](const std::string& name) {
             file = Fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
             return file.get() >= 0;

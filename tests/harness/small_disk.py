@@ -3,18 +3,22 @@ import os
 import subprocess
 import tempfile
 
+# `no_fd_links command ...` runs a command that finds its /proc/self/fd empty, as in a
+# chroot without /proc, while the rest of /proc (which sanitizer runtimes read) stays.
+_NO_FD_LINKS = """no_fd_links() { sh -c 'mount -t tmpfs tmpfs "/proc/$$/fd" && exec "$@"' sh "$@"; }"""
 
-def on_small_disk(script, *args, size="128k", hide_proc=False, env=None):
+
+def on_small_disk(script, *args, size="128k", env=None):
     """Runs the shell `script`, with `args` as "$@", where $DISK is a fresh file system of
-    `size` that nothing else sees and that is gone when the script ends. `hide_proc`
-    shows an empty /proc, as in a chroot without one. Returns the finished process."""
+    `size` that nothing else sees and that is gone when the script ends; it may use
+    `no_fd_links`. Returns the finished process."""
     disk = tempfile.mkdtemp(prefix="tevoli-disk-")
-    setup = f'mount -t tmpfs -o size={size} tmpfs "$DISK"' + (" && mount -t tmpfs tmpfs /proc" if hide_proc else "")
     # Without root, a user namespace grants the right to mount.
     user = ["--map-root-user"] if os.getuid() else []
     try:
-        return subprocess.run(["unshare", "--mount", *user, "sh", "-c", f"{setup} || exit 99\n{script}", "sh",
-                               *args], env=dict(env or os.environ, DISK=disk), stdin=subprocess.DEVNULL,
+        return subprocess.run(["unshare", "--mount", *user, "sh", "-c",
+                               f'{_NO_FD_LINKS}\nmount -t tmpfs -o size={size} tmpfs "$DISK" || exit 99\n{script}',
+                               "sh", *args], env=dict(env or os.environ, DISK=disk), stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=120)
     finally:
         os.rmdir(disk)
