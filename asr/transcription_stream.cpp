@@ -95,7 +95,6 @@ std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::
     {
         std::unique_lock lock(shared.mutex);
         shared.consumed.wait(lock, [&] { return shared.stopped || shared.queuedSamples < kMaxQueuedSamples; });
-        if (shared.failure) throw *shared.failure;
         if (!shared.stopped) {
             shared.queuedSamples += input.samples.size();
             shared.inputs.push_back(std::move(input));
@@ -103,7 +102,7 @@ std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::
     }
     shared.queued.notify_all();
     settle(shared.collector, sleep_);
-    if (auto failed = failure()) throw *failed;  // on this chunk, or before it was queued
+    if (auto failed = failure()) throw *failed;  // on this chunk or an earlier one
     return shared.collector.drain();
 }
 

@@ -77,9 +77,9 @@ def gnome_list(program):
         x11 = WindowClients(shell.env)
         try:
             for i in range(10):
-                native.open(["zoom", "gedit"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                native.open(["zoom", "gedit"][i % 2], "--size", f"{400 + i * 10}x{300 + i * 5}",
                             "--title", f"Native {i}", "--shadow", client="wayland_window.py")
-                x11.open(["firefox", "terminal"][i % 2], "--size", f"{300 + i * 10}x{250 + i * 5}",
+                x11.open(["firefox", "terminal"][i % 2], "--size", f"{400 + i * 10}x{300 + i * 5}",
                          "--title", f"X {i}")
             count = len(json.loads(subprocess.run([program, "--all"], env=shell.env, capture_output=True,
                                                   check=True).stdout)["windows"])

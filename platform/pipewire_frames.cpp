@@ -102,6 +102,14 @@ void onParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
 
 void onProcess(void* data) { static_cast<PipeWireFrames::State*>(data)->frameArrived(); }
 
+// The stream frees a buffer it takes back (the link went, the format changed): the
+// frame held in it goes first, after any reader of it is done.
+void onRemoveBuffer(void* data, pw_buffer* buffer) {
+    auto* state = static_cast<PipeWireFrames::State*>(data);
+    std::lock_guard<std::mutex> hold(state->lock);
+    if (state->held == buffer) state->held = nullptr;
+}
+
 // The daemon itself failing, or going away, ends every stream.
 void onCoreError(void* data, std::uint32_t id, int, int, const char*) {
     if (id == PW_ID_CORE) static_cast<PipeWireFrames::State*>(data)->end();
@@ -113,6 +121,7 @@ const pw_stream_events kStreamEvents = [] {
     events.state_changed = onStateChanged;
     events.param_changed = onParamChanged;
     events.process = onProcess;
+    events.remove_buffer = onRemoveBuffer;
     return events;
 }();
 

@@ -7,6 +7,7 @@ activation environment (else gsettings writes through a dconf service that does
 not see them). Extensions are copied into the session's XDG_DATA_HOME and enabled
 before the Shell starts: it reads them only then. A small extension of the
 harness's own hides the Overview the Shell starts in, then says the Shell is ready.
+WirePlumber runs without its Bluetooth part, as in tevoli_harness.PrivatePipeWire.
 """
 import contextlib
 import glob
@@ -125,6 +126,7 @@ class PrivateGnomeShell:
         with open(os.path.join(ready, "extension.js"), "w") as f:
             f.write(READY_EXTENSION)
         uuids = [os.path.basename(folder) for folder in self.extensions] + self.enable + [READY_UUID]
+        tevoli_harness.write_wireplumber_config(env["XDG_CONFIG_HOME"])
         _x11_socket_folder()
         self.log = open(os.path.join(self.dir, "session.log"), "w")
         self.proc = tevoli_harness.spawn(

@@ -174,6 +174,17 @@ class PrivatePulse:
                      stderr=subprocess.DEVNULL)
 
 
+def write_wireplumber_config(config_home):
+    """The session manager's configuration under `config_home` (XDG_CONFIG_HOME), without
+    its Bluetooth part, which needs a running logind (absent in containers and chroots)
+    and ends the session manager without one."""
+    with open("/usr/share/wireplumber/wireplumber.conf") as f:
+        conf = re.sub(r"^.*name = bluetooth\.lua,.*$", "", f.read(), flags=re.M)
+    os.makedirs(os.path.join(config_home, "wireplumber"))
+    with open(os.path.join(config_home, "wireplumber", "wireplumber.conf"), "w") as f:
+        f.write(conf)
+
+
 class PrivatePipeWire(PrivatePulse):
     """PipeWire with its session manager and pulse server, headless on a session bus
     of its own, with the same devices as PrivatePulse. Its pulse server loads no
@@ -191,13 +202,7 @@ class PrivatePipeWire(PrivatePulse):
                    PIPEWIRE_RUNTIME_DIR=self.dir)
         os.makedirs(os.path.dirname(self.socket))
         os.chmod(self.dir, 0o700)
-        # The session manager without its Bluetooth part, which needs a running logind
-        # (absent in containers and chroots) and ends the session manager without one.
-        with open("/usr/share/wireplumber/wireplumber.conf") as f:
-            conf = re.sub(r"^.*name = bluetooth\.lua,.*$", "", f.read(), flags=re.M)
-        os.makedirs(os.path.join(config, "wireplumber"))
-        with open(os.path.join(config, "wireplumber", "wireplumber.conf"), "w") as f:
-            f.write(conf)
+        write_wireplumber_config(config)
         return spawn(["dbus-run-session", "--", "bash", "-c", self.LAUNCH], env=env, stdout=self.log,
                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
