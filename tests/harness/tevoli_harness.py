@@ -221,24 +221,35 @@ class PrivatePipeWire(PrivatePulse):
 
 
 class PrivateX:
-    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY."""
+    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY.
+    Only clients with its cookie (`env`'s XAUTHORITY) get in: a client of another
+    test that meets this display number, or ours meeting another server, is refused
+    instead of showing windows where they do not belong."""
 
     def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix="tevoli-x-")
+        auth = os.path.join(self.dir, "Xauthority")
+        cookie = os.urandom(16).hex()
+        # The server takes every cookie of its file, whatever display it is filed under.
+        subprocess.run(["xauth", "-f", auth, "add", ":0", ".", cookie], check=True)
         read_end, write_end = os.pipe()
         self.proc = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24",
                            "+extension", "Composite", "+extension", "X-Resource",
-                           "-nolisten", "tcp", "-noreset"],
+                           "-nolisten", "tcp", "-noreset", "-auth", auth],
                           pass_fds=(write_end,), stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end, "rb") as pipe:
             number = pipe.readline().strip()
         if not number:
-            stop(self.proc)
+            self.__exit__()
             raise RuntimeError("Xvfb did not start")
         self.display = ":" + number.decode()
-        self.env = dict(os.environ, DISPLAY=self.display)
+        subprocess.run(["xauth", "-f", auth, "add", self.display, ".", cookie], check=True)
+        self.env = dict(os.environ, DISPLAY=self.display, XAUTHORITY=auth)
         return self
 
     def __exit__(self, *exc):
-        stop(self.proc)
+        if hasattr(self, "proc"):
+            stop(self.proc)
+        shutil.rmtree(self.dir, ignore_errors=True)
