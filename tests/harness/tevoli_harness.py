@@ -270,28 +270,32 @@ class PrivatePipeWire(PrivatePulse):
         super().remove_every_sink()
 
 
-class PrivateX:
-    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY."""
+class PrivateX(Service):
+    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY.
+    Only clients with its cookie (`env`'s XAUTHORITY) get in: a client of another
+    test that meets this display number, or ours meeting another server, is refused
+    instead of showing windows where they do not belong."""
 
-    def __enter__(self):
+    NAME = "Xvfb"
+
+    def _start(self):
+        auth = os.path.join(self.dir, "Xauthority")
+        cookie = os.urandom(16).hex()
+        # The server takes every cookie of its file, whatever display it is filed under.
+        subprocess.run(["xauth", "-f", auth, "add", ":0", ".", cookie], check=True)
         read_end, write_end = os.pipe()
         self.proc = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24",
                            "+extension", "Composite", "+extension", "X-Resource",
-                           "-nolisten", "tcp", "-noreset"],
-                          pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+                           "-nolisten", "tcp", "-noreset", "-auth", auth],
+                          pass_fds=(write_end,), stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end, "rb") as pipe:
             number = pipe.readline().strip()
         if not number:
-            stop(self.proc)
-            raise RuntimeError("Xvfb did not start")
+            raise RuntimeError("Xvfb did not start: " + open(self.log.name).read()[-3000:])
         self.display = ":" + number.decode()
-        self.env = dict(os.environ, DISPLAY=self.display)
-        return self
-
-    def __exit__(self, *exc):
-        stop(self.proc)
+        subprocess.run(["xauth", "-f", auth, "add", self.display, ".", cookie], check=True)
+        self.env = dict(os.environ, DISPLAY=self.display, XAUTHORITY=auth)
 
 
 USER = "tevoli-desktop"
