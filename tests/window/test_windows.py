@@ -13,7 +13,6 @@ import unittest
 
 import tevoli_harness
 from media import pixel, read_image
-from small_disk import on_small_disk
 from window_clients import WindowClients
 
 PROGRAM = tevoli_harness.binary("tevoli-window")
@@ -204,16 +203,6 @@ class OnX11(Desktop, unittest.TestCase):
         self.assertEqual(self.tevoli_window("--capture", str(window), dest), (0, b"", b""))
         image = read_image(dest)
         self.assertEqual((image[:2], near(pixel(image, 640, 480), GREEN)), ((1280, 960), True))
-
-    def test_a_full_disk_fails_the_write_and_keeps_the_earlier_file(self):
-        script = ('echo earlier > "$DISK/kept.jpg" && head -c 1G /dev/zero > "$DISK/filler" 2>/dev/null\n'
-                  'for name in kept new; do "$1" --capture "$2" "$DISK/$name.jpg"; echo "status $?"; done\n'
-                  'printf "shoot %s\\n" "$DISK/kept.jpg" "$DISK/new.jpg" | "$1" --watch "$2"\n'
-                  'cat "$DISK/kept.jpg" && ls -A "$DISK"')
-        result = on_small_disk(script, PROGRAM, str(self.browser), env=self.session.env)
-        self.assertEqual((result.returncode, result.stdout.decode(errors="replace").split(), result.stderr),
-                         (0, ["status", "1", "status", "1", "READY", "err", "write", "failed", "err", "write",
-                              "failed", "earlier", "filler", "kept.jpg"], b"write: No space left on device\n" * 2))
 
     def test_usage_errors_no_display_and_a_display_that_never_answers(self):
         # An X socket that accepts connections but never says a word.
