@@ -71,13 +71,13 @@ class Recognition(unittest.TestCase):
         with AsrServer() as server:
             server.request(op="begin")
             fed, _ = server.feed_samples(samples, chunk_ms=200, start_ms=60000)
+            # Recognition may lag the feeding on a busy machine; empty chunks wait for it.
+            while len(fed) < 3:
+                fed += self.feed_until_segments(server)
             finished = server.request(op="finish")["segments"]
             status, _, err = server.close()
-        self.assertEqual((status, err), (0, b""))
-        segments = fed + finished
-        self.assertEqual(len(segments), 3, segments)
-        self.assertGreaterEqual(len(fed), 2, segments)
-        for seg, (first, end), sentence in zip(segments, spans, self.SENTENCES):
+        self.assertEqual((status, err, len(fed), finished), (0, b"", 3, []), fed)
+        for seg, (first, end), sentence in zip(fed, spans, self.SENTENCES):
             # Where the sentence was on the timeline, give or take the edges of its words.
             self.assertGreaterEqual(seg["t0_ms"], 60000 + first // 16 - 100, seg)
             self.assertLessEqual(seg["t1_ms"], 60000 + end // 16 + 100, seg)

@@ -52,6 +52,7 @@ class Desktop:
             cls.addClassCleanup(clients.close_all)
         cls.meeting = cls.open("zoom", "480x360", 'Weekly «sync» "1"', "dd2211", *cls.MEETING_OPTIONS)
         cls.notes = cls.open("gedit", "300x200", "notes", "3366cc", "--app-id", "Notes")
+        cls.before_x11_clients = cls.listing("--all")
         browser = cls.x11.open("firefox", "--size", "500x400", "--title", "Call in browser")
         cls.browser = browser[1]
         cls.place(browser[0].pid, 500, 400)
@@ -108,6 +109,8 @@ class Desktop:
                    "meeting": True}
         self.assertCountEqual(self.listing("--all"), [meeting, notes, browser])
         self.assertCountEqual(self.listing(), [meeting, browser])
+        # Before any X11 client, the XWayland window manager's own window is no application's.
+        self.assertCountEqual(self.before_x11_clients, [meeting, notes])
         # Native ids lie above every XID.
         self.assertEqual((self.meeting[1] & NATIVE, self.notes[1] & NATIVE), (self.NATIVE_BIT, self.NATIVE_BIT))
 
