@@ -1,6 +1,4 @@
-"""Runs tevoli-systemaudio as the host does and reads its stream: the header line,
-then float32 little-endian interleaved PCM. Shared by the tests, the demo and the
-benchmark."""
+"""tevoli-systemaudio run as the host runs it: the header line, then float32 PCM."""
 import array
 import math
 import os
@@ -14,8 +12,7 @@ import tevoli_harness
 
 
 class SystemAudioCapture:
-    """The header line is read here; the audio after it goes to a file through a reader
-    of its own (cat), which `pause` stops as a host that stops reading would."""
+    """The audio after the header goes to a file through `cat`, which `pause` stops."""
 
     def __init__(self, env, header_timeout=10, program=None):
         self.started = time.monotonic()
@@ -43,7 +40,6 @@ class SystemAudioCapture:
         self.reader.send_signal(signal.SIGCONT)
 
     def close_stream(self):
-        """The host stops reading and closes its end of the pipe."""
         self.reader.kill()
         self.reader.wait()
 
@@ -57,8 +53,7 @@ class SystemAudioCapture:
         tevoli_harness.wait_until(lambda: self.byte_count() >= want, timeout + seconds_after_first, what="audio")
 
     def finish(self, sig=None, timeout=10):
-        """Stops the program (with `sig`, or waits for it to end); returns (status,
-        stderr text) once the stream is read to its end."""
+        """(status, standard error) once the program ended (with `sig`) and its stream is read."""
         if sig is not None:
             self.proc.send_signal(sig)
         status = self.proc.wait(timeout)
@@ -76,18 +71,14 @@ class SystemAudioCapture:
 
 
 def level_dbfs(samples):
-    """RMS level of float samples in dB below full scale."""
     rms = math.sqrt(sum(s * s for s in samples) / len(samples)) if samples else 0
     return 20 * math.log10(rms) if rms > 0 else -math.inf
 
 
 def tones(samples, rate, frequencies):
-    """The stream's tones in order, as (nominal frequency, measured frequency, seconds),
-    from 10 ms pieces of the left channel: each as loud as a sine of amplitude 0.5
-    (media.write_tone's) counts for the one of `frequencies` its zero crossings are
-    nearest, and a quieter one for none. A player starved on a busy machine puts a
-    moment of silence into the sink, which is no fault of the capture; tones need not
-    be apart, as a server may deliver little or nothing while a sink is idle."""
+    """The stream's tones in order as (nominal, measured frequency, seconds), from 10 ms
+    pieces of the left channel as loud as write_tone's, each counted for the frequency
+    its zero crossings are nearest. A starved player's silence is no fault of ours."""
     size, left, found = rate // 100, samples[0::2], []  # [tone, first frame, end, crossings, pieces]
     for start in range(0, len(left) - size, size):
         piece = left[start:start + size + 1]  # with the next sample: no crossing falls between pieces

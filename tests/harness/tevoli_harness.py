@@ -1,10 +1,6 @@
-"""Private real services for end-to-end tests, demos and benchmarks: PulseAudio,
-PipeWire, an Xvfb display and the Wayland desktops (sway, KWin, GNOME Shell).
-
-Every service runs in a fresh temporary folder, dies with the process that
-started it (PR_SET_PDEATHSIG), and is torn down by its context manager, also
-when a test fails. Nothing here touches a desktop session of the machine.
-"""
+"""Private real services for end-to-end tests, demos and benchmarks (PulseAudio, PipeWire,
+Xvfb, sway, KWin, GNOME Shell), each in a fresh folder, dying with its starter and torn
+down by its context manager; nothing here touches a desktop session of the machine."""
 import contextlib
 import ctypes
 import glob
@@ -20,9 +16,8 @@ import time
 
 _libc = ctypes.CDLL(None, use_errno=True)
 PR_SET_PDEATHSIG = 1
-# Runs a command in a PID namespace of its own, with a /proc that shows only its
-# processes; its first process is process 1. Without root, a user namespace grants
-# the right to make it.
+# A command in a PID namespace of its own (its first process is process 1) with a /proc
+# of its own; without root, a user namespace grants the right to make it.
 OWN_PIDS = ["unshare", "--pid", "--fork", "--mount-proc"] + (["--map-root-user"] if os.getuid() else [])
 
 
@@ -57,8 +52,7 @@ def binary(name):
 
 
 def run(program, *args, timeout=240, **kwargs):
-    """Runs a command to its end, the suite's programs (tevoli-...) from the build tree:
-    no standard input unless `input` is given, the outputs captured unless given."""
+    """Runs a command (ours from the build tree) to its end, without input unless given."""
     for stream in ("stdout", "stderr"):
         kwargs.setdefault(stream, subprocess.PIPE)
     if "input" not in kwargs:
@@ -86,8 +80,7 @@ def _ended(pid):
 
 
 class Service:
-    """A service in a fresh folder (`dir`), its output in a log there; `_start` starts
-    `proc` and sets `env`, the environment that reaches it."""
+    """A service in a fresh folder (`dir`) logging there; `_start` sets `proc` and `env`."""
 
     NAME = "service"
 
@@ -117,8 +110,7 @@ class Service:
 
 
 class PrivatePulse(Service):
-    """A PulseAudio daemon of our own with a null sink (default output) and a
-    null source (default input), reached through `env`'s PULSE_SERVER."""
+    """PulseAudio with a null sink and a null source as defaults, at `env`'s PULSE_SERVER."""
 
     NAME = "PulseAudio"
     SINK = "tevoli_sink"
@@ -167,8 +159,7 @@ class PrivatePulse(Service):
         wait_until(lambda: not self.pactl_json("list", "sinks"), 10, what="no sink")
 
     def set_default(self, kind, device):
-        """Makes `device` the default sink or source, asking again until the server
-        reports it: a server may land a new default a moment after it was asked for."""
+        """Asks until the server reports it: a new default may land a moment later."""
         def made_default():
             self._running()
             subprocess.run(["pactl", f"set-default-{kind}", device], env=self.env, capture_output=True)
@@ -181,12 +172,10 @@ class PrivatePulse(Service):
         return {s["name"]: s["state"] for s in self.pactl_json("list", "sources")}.get(name)
 
     def play(self, wav_path, sink=None):
-        """Plays a sound file into a sink (ours by default); returns the running player."""
         return spawn(["paplay", f"--device={sink or self.SINK}", wav_path], env=self.env,
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def record_default_source(self):
-        """Starts a recording from the default source (a microphone in use)."""
+    def record_default_source(self):  # a microphone in use
         return spawn(["parec", "--raw"], env=self.env, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
 
@@ -215,8 +204,8 @@ SESSION_VARIABLES = ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "DBUS_SESSION_B
 
 
 def start_session(service, script, *args):
-    """Starts `script` in a desktop session of its own under `service.dir`, which is its
-    XDG_RUNTIME_DIR and HOME; returns the session's environment (without its bus)."""
+    """Starts `script` in a session whose runtime folder and home are `service.dir`;
+    returns its environment (without its bus)."""
     env = {k: v for k, v in os.environ.items() if k not in SESSION_VARIABLES}
     env.update(XDG_RUNTIME_DIR=service.dir, HOME=service.dir, PIPEWIRE_RUNTIME_DIR=service.dir)
     for kind in ("DATA", "CONFIG", "CACHE", "STATE"):
@@ -244,9 +233,8 @@ def session_bus(service):
 
 
 class PrivatePipeWire(PrivatePulse):
-    """PipeWire with its session manager and pulse server, headless in a session of its
-    own, with the same devices as PrivatePulse. Its pulse server loads no null source:
-    a virtual source node stands in for the microphone."""
+    """PipeWire, its session manager and pulse server in a session of their own, with
+    PrivatePulse's devices (a virtual source node stands in for the null source)."""
 
     NAME = "PipeWire"
 
@@ -271,10 +259,8 @@ class PrivatePipeWire(PrivatePulse):
 
 
 class PrivateX(Service):
-    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY.
-    Only clients with its cookie (`env`'s XAUTHORITY) get in: a client of another
-    test that meets this display number, or ours meeting another server, is refused
-    instead of showing windows where they do not belong."""
+    """Xvfb with Composite and X-Resource at `env`'s DISPLAY, letting in only clients
+    with its cookie: another test's client meeting its number is refused."""
 
     NAME = "Xvfb"
 
@@ -316,11 +302,9 @@ def desktop_user():
 
 
 class PrivateSway(Service):
-    """sway on a headless 1280x720 output with XWayland, run as a desktop user would
-    run it: sway refuses to run as root, so as root the session, its clients and the
-    programs under test run as a system user made for it. `env` reaches it as its own
-    clients do (WAYLAND_DISPLAY, DISPLAY, SWAYSOCK); `spawn` and `run` start commands
-    as the session's user, `file` puts what they run where that user may run it."""
+    """sway on a headless 1280x720 output with XWayland. It refuses root, so as root it
+    and what `spawn` and `run` start run as a user made for it; `file` puts what they
+    run where that user may run it."""
 
     NAME = "sway"
     CONFIG = ("output HEADLESS-1 resolution 1280x720\nxwayland enable\ndefault_border none\n"
@@ -347,8 +331,7 @@ class PrivateSway(Service):
         self.env.update(WAYLAND_DISPLAY=wayland, DISPLAY=x)
 
     def file(self, name, text="", source=None):
-        """A file in the session's folder that its user may run or read: a copy of
-        `source` (a program, kept executable) or `text`."""
+        """A copy of `source`, or `text`, that the session's user may run."""
         path = os.path.join(self.dir, name)
         if source:
             shutil.copy(source, path)
@@ -391,8 +374,7 @@ class PrivateSway(Service):
         return found
 
     def place(self, criteria, width, height, x, y):
-        """Floats the window that `criteria` (such as "[pid=42]") picks, once it is there,
-        at a known place and size; returns its node once sway shows it so."""
+        """Floats the window `criteria` picks at a place and size; its node once shown so."""
         command = f"{criteria} floating enable, resize set {width} {height}, move position {x} {y}"
         wait_until(lambda: self.run(["swaymsg", command]).returncode == 0, 15, what=criteria)
         rect = {"x": x, "y": y, "width": width, "height": height}
@@ -412,8 +394,7 @@ def _children(pid):
 
 
 class Compositor(Service):
-    """A Wayland compositor with XWayland in a desktop session of its own, `env`
-    reaching its session bus and both displays; `pid` is the compositor's."""
+    """A compositor with XWayland in a session of its own; `pid` is the compositor's."""
 
     def _compositor_pid(self, name):
         path = os.path.join(self.dir, name)
@@ -423,8 +404,7 @@ class Compositor(Service):
             return int(f.read())
 
     def _stop(self):
-        """Ends the compositor before the session, so that it closes its XWayland display
-        and removes the display's lock and socket, which a display started next would meet."""
+        """The compositor first: it removes its XWayland display's lock and socket."""
         pids = [pid for pid in (getattr(self, "pid", None), getattr(self, "xwayland", None)) if pid]
         with contextlib.suppress(ProcessLookupError, IndexError):
             os.kill(pids[0], signal.SIGTERM)
@@ -437,11 +417,9 @@ class Compositor(Service):
 
 
 class PrivateKWin(Compositor):
-    """A headless KDE Plasma compositor: KWin with a 1280x720 virtual output. The
-    installed kwin_wayland carries a file capability that a container's bounding set may
-    lack, so a plain copy runs. KWin grants its screenshot interface to a program only
-    through an installed .desktop file naming that interface: `authorised` programs get
-    one before KWin starts."""
+    """KWin on a 1280x720 virtual output, run from a copy (the installed one has a file
+    capability a container may lack). `authorised` programs get the .desktop file that
+    grants them its screenshot interface."""
 
     NAME = "KWin"
     SOCKET = "wl-test"
@@ -482,7 +460,6 @@ exec "$1" --virtual --width 1280 --height 720 --xwayland --no-lockscreen --no-gl
             60, 0.1, what="KWin's screenshot interface")
 
     def qdbus(self, *args):
-        """A call to KWin with qdbus, as a user would make it; its standard output."""
         return subprocess.run(["qdbus", "org.kde.KWin", *args], env=self.env, check=True,
                               capture_output=True, text=True).stdout
 
@@ -494,12 +471,9 @@ def built_extensions():
 
 
 class PrivateGnomeShell(Compositor):
-    """A headless GNOME Shell with XWayland, PipeWire and WirePlumber. `extensions` are
-    extension folders, each named by its uuid, installed for the session and enabled;
-    `enable` names more to enable, installed already. The Shell reads them only at its
-    start. A small extension of the harness's own hides the Overview the Shell starts
-    in (windows are painted as themselves, and recorded, only outside it), then says
-    the Shell is ready."""
+    """A headless GNOME Shell with PipeWire, `extensions` (folders named by uuid)
+    installed and enabled and `enable` enabled. An extension of ours leaves the Overview
+    (windows are painted as themselves only outside it), then says the Shell is ready."""
 
     NAME = "GNOME Shell"
     LAUNCH = PIPEWIRE + r"""
@@ -562,7 +536,6 @@ function disable() {}
                         DISPLAY=display, XAUTHORITY=glob.glob(os.path.join(self.dir, ".mutter-Xwaylandauth.*"))[0])
 
     def call(self, name, path, method, *args):
-        """A D-Bus call on the Shell's session bus with gdbus; the finished process."""
         return subprocess.run(["gdbus", "call", "--session", "--dest", name, "--object-path", path,
                                "--method", method, *args], env=self.env, capture_output=True, text=True,
                               timeout=30)

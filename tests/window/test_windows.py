@@ -343,20 +343,5 @@ class OnGnome(Desktop, unittest.TestCase):
                               [self.meeting[1], self.notes[1], self.browser])
 
 
-class OnGnomeWithoutTheExtension(unittest.TestCase):
-    def test_the_xwayland_windows_are_listed_and_captured(self):
-        shell = self.enterContext(tevoli_harness.PrivateGnomeShell())
-        windows = WindowClients(dict(shell.env, GDK_BACKEND="wayland"))
-        self.addCleanup(windows.close_all)
-        windows.open("zoom", "--size", "400x300", "--title", "Native", client="wayland_window.py")
-        xid = windows.open("firefox", "--size", "500x400", "--title", "X call", "--color", "dd2211")[1]
-        result = tevoli_harness.run(PROGRAM, "--all", env=shell.env)
-        self.assertEqual(listed(result.returncode, result.stdout, result.stderr), [
-            {"id": xid, "app": "Browser", "title": "X call", "width": 500, "height": 400, "meeting": True}])
-        dest = os.path.join(windows.dir, "x.jpg")
-        self.assertEqual(tevoli_harness.run(PROGRAM, "--capture", str(xid), dest, env=shell.env).returncode, 0)
-        self.assertTrue(near(pixel(read_image(dest), 500, 400), RED))
-
-
 if __name__ == "__main__":
     unittest.main()

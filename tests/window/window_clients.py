@@ -1,10 +1,6 @@
-"""Test windows owned by processes with chosen names: X11 ones (window_owner.py) and
-native Wayland ones (wayland_window.py, with `client=` and GDK_BACKEND=wayland).
-
-The identity rule reads /proc/<pid>/exe, which resolves symlinks, so each name
-gets its own copy of Debian's Python interpreter (the one python3-xlib and GTK's
-bindings are for), which runs the client.
-"""
+"""Test windows of processes with chosen names: X11 ones (window_owner.py) and Wayland
+ones (wayland_window.py). An identity is read from /proc/<pid>/exe, which resolves
+symlinks, so each name is a copy of the system's Python running the client."""
 import os
 import shutil
 import tempfile
@@ -15,8 +11,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 class WindowClients:
-    """`folder` holds the copies and `spawn` starts them: a session's own, when its
-    clients run as another user."""
+    """`folder` holds the copies and `spawn` starts them (a session's own, for its user)."""
 
     def __init__(self, env, folder=None, spawn=tevoli_harness.spawn):
         self.env, self.spawn = env, spawn
@@ -25,8 +20,7 @@ class WindowClients:
         self.clients = []
 
     def open(self, exe_name, *options, client="window_owner.py"):
-        """Opens a window; returns (process, the number it prints: its window id, or the
-        process id of a Wayland client). Options as the client takes them."""
+        """(process, the window id it prints, or a Wayland client's process id)."""
         path, script = os.path.join(self.dir, exe_name), os.path.join(self.dir, client)
         for copy, source in ((path, os.path.realpath("/usr/bin/python3")), (script, os.path.join(HERE, client))):
             if not os.path.exists(copy):
