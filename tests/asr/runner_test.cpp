@@ -96,8 +96,8 @@ TEST_F(RunnerTest, FinishStampsEachStreamsNameAndClosesOnlyWhatItNames) {
     reply("begin", "b");
     feed("", speech(160, 160), 1000);
     feed("mic", speech(0, 320), 2000);
-    feed("b", speech(0, 160), 0);
-    EXPECT_EQ(reply("finish", "b"), R"({"ok":true,"segments":[{"t0_ms":0,"t1_ms":10,"text":"words 160","speaker":"b"}]})");
+    feed("b", speech(160, 160), 0);
+    EXPECT_EQ(reply("finish", "b"), R"({"ok":true,"segments":[{"t0_ms":10,"t1_ms":20,"text":"words 160","speaker":"b"}]})");
     EXPECT_EQ(reply("finish", "unknown"), R"({"ok":true,"segments":[]})");
     EXPECT_EQ(reply("finish"),
               R"({"ok":true,"segments":[{"t0_ms":1010,"t1_ms":1020,"text":"words 160","speaker":""},)"
