@@ -3,7 +3,7 @@
 #include <variant>
 
 #include "json_fields.h"
-#include "json_string.h"
+#include "json_object_writer.h"
 
 namespace tevoli::asr {
 
@@ -15,27 +15,9 @@ Reply Reply::failure(std::string error) {
 
 namespace {
 
-void appendString(std::string& out, std::string_view text) { out += jsonString(text, JsonStringForm::reply); }
-
-void appendKey(std::string& out, std::string_view key) {
-    out += out.back() == '{' ? "\"" : ",\"";
-    out += key;
-    out += "\":";
-}
-
-void appendSeg(std::string& out, const Seg& seg) {
-    out += '{';
-    appendKey(out, "t0_ms");
-    out += std::to_string(seg.t0_ms);
-    appendKey(out, "t1_ms");
-    out += std::to_string(seg.t1_ms);
-    appendKey(out, "text");
-    appendString(out, seg.text);
-    if (seg.speaker) {
-        appendKey(out, "speaker");
-        appendString(out, *seg.speaker);
-    }
-    out += '}';
+std::string encodeSeg(const Seg& seg) {
+    return JsonObjectWriter().add("t0_ms", seg.t0_ms).add("t1_ms", seg.t1_ms).add("text", seg.text)
+        .add("speaker", seg.speaker).text();
 }
 
 }  // namespace
@@ -53,35 +35,15 @@ std::optional<Request> decodeRequest(std::string_view text) {
 }
 
 std::string encodeReply(const Reply& reply) {
-    std::string out = "{";
-    appendKey(out, "ok");
-    out += reply.ok ? "true" : "false";
-    if (reply.available) {
-        appendKey(out, "available");
-        out += *reply.available ? "true" : "false";
-    }
-    if (reply.reason) {
-        appendKey(out, "reason");
-        appendString(out, *reply.reason);
-    }
-    if (reply.downloaded) {
-        appendKey(out, "downloaded");
-        out += *reply.downloaded ? "true" : "false";
-    }
+    JsonObjectWriter out;
+    out.add("ok", reply.ok).add("available", reply.available).add("reason", reply.reason);
+    out.add("downloaded", reply.downloaded);
     if (reply.segments) {
-        appendKey(out, "segments");
-        out += '[';
-        for (std::size_t i = 0; i < reply.segments->size(); ++i) {
-            if (i > 0) out += ',';
-            appendSeg(out, (*reply.segments)[i]);
-        }
-        out += ']';
+        std::string list = "[";
+        for (const Seg& seg : *reply.segments) list += (list.size() > 1 ? "," : "") + encodeSeg(seg);
+        out.addJson("segments", list + "]");
     }
-    if (reply.error) {
-        appendKey(out, "error");
-        appendString(out, *reply.error);
-    }
-    return out + "}";
+    return out.add("error", reply.error).text();
 }
 
 }  // namespace tevoli::asr

@@ -104,28 +104,33 @@ Reply Runner::finish(const Request& request) {
         for (const auto& entry : streams) names.push_back(entry.first);
     }
     std::vector<Seg> combined;
+    std::optional<std::string> failed;
     for (const std::string& name : names) {
         auto entry = streams.extract(name);
         if (entry.empty()) continue;
+        TranscriptionStream& stream = *entry.mapped();
         try {
-            for (Seg& seg : entry.mapped()->finish()) {
+            for (Seg& seg : stream.finish()) {
                 seg.speaker = name;
                 combined.push_back(std::move(seg));
             }
         } catch (const std::exception&) {
             // A stream that fails to finish contributes nothing; the others still do.
         }
+        // What was recognised before a recogniser failed is kept, and the failure said.
+        if (auto failure = stream.failure()) failed = std::string("finish failed: ") + failure->what();
     }
-    return withSegments(std::move(combined));
+    Reply reply = withSegments(std::move(combined));
+    if (failed) {
+        reply.ok = false;
+        reply.error = std::move(failed);
+    }
+    return reply;
 }
 
 LineServer Runner::lineServer() {
-    return {kMaxRequestLine,
-            [this](std::string_view text) {
-                const std::optional<Request> request = decodeRequest(text);
-                return encodeReply(request ? handle(*request) : Reply::failure("bad request"));
-            },
-            encodeReply(Reply::failure("request too long")), std::string(kEncodeFailedLine)};
+    return jsonLinesServer(kMaxRequestLine, decodeRequest, [this](const Request& request) { return handle(request); },
+                           encodeReply, kEncodeFailedLine);
 }
 
 }  // namespace tevoli::asr

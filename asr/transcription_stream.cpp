@@ -73,7 +73,7 @@ TranscriptionStream::Made TranscriptionStream::make(SpeechEngine& engine, const 
 
 TranscriptionStream::TranscriptionStream(std::unique_ptr<Recognizer> recognizer, AudioFormat bestFormat,
                                          Sleep sleep)
-    : shared_(std::make_shared<Shared>()), bestFormat_(bestFormat), sleep_(std::move(sleep)) {
+    : shared_(std::make_shared<Shared>()), sleep_(std::move(sleep)) {
     shared_->recognizer = std::move(recognizer);
     worker_ = std::thread([shared = shared_, rate = bestFormat.sampleRate] { recognise(*shared, rate); });
 }
@@ -102,7 +102,13 @@ std::vector<Seg> TranscriptionStream::feed(std::span<const float> samples, std::
     }
     shared.queued.notify_all();
     settle(shared.collector, sleep_);
+    if (auto failed = failure()) throw *failed;  // on this chunk or an earlier one
     return shared.collector.drain();
+}
+
+std::optional<HelperError> TranscriptionStream::failure() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->failure;
 }
 
 std::vector<Seg> TranscriptionStream::finish() {
@@ -116,14 +122,17 @@ std::vector<Seg> TranscriptionStream::finish() {
 }
 
 void TranscriptionStream::recognise(Shared& shared, double sampleRate) {
+    std::optional<HelperError> failure;
     try {
         recogniseQueue(shared, sampleRate);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // A failing recogniser ends the results; what was collected stays.
+        failure = HelperError::msg(std::string("speech recognizer stopped: ") + error.what());
     }
     {
         std::lock_guard lock(shared.mutex);
         shared.stopped = true;
+        shared.failure = std::move(failure);
         shared.inputs.clear();
         shared.queuedSamples = 0;
     }

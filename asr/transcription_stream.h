@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -56,6 +57,9 @@ public:
     std::vector<Seg> feed(std::span<const float> samples, std::int64_t startMs);
     // Recognises everything queued, closes the last utterance and returns the rest.
     std::vector<Seg> finish();
+    // Why the recogniser stopped, once it has failed; `feed` then throws it, so the
+    // stream never answers as if its audio were still heard.
+    std::optional<HelperError> failure() const;
 
     TranscriptionStream(std::unique_ptr<Recognizer> recognizer, AudioFormat bestFormat, Sleep sleep);
     ~TranscriptionStream();
@@ -81,13 +85,13 @@ private:
         bool endOfInput = false;
         std::atomic<bool> abandoned = false;  // released without finishing: drop queued input
         bool stopped = false;                 // the worker has ended: nothing consumes input any more
+        std::optional<HelperError> failure;   // the recogniser failed: why it stopped
     };
 
     static void recognise(Shared& shared, double sampleRate);
     static void recogniseQueue(Shared& shared, double sampleRate);
 
     std::shared_ptr<Shared> shared_;
-    AudioFormat bestFormat_;
     Sleep sleep_;
     std::thread worker_;
 };

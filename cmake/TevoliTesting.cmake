@@ -8,7 +8,10 @@ function(tevoli_unit_test name)
 endfunction()
 
 # End-to-end tests: a Python unittest module that runs the built binaries against
-# private services from tests/harness. Labelled "e2e".
+# private services from tests/harness. Labelled "e2e". A crash of one of our programs
+# anywhere under it is written to the crash log (tests/harness/crash_record.cpp).
+set(TEVOLI_CRASH_LOG ${CMAKE_BINARY_DIR}/Testing/crashes.log)
+set(TEVOLI_CRASH_RECORD "LD_PRELOAD=$<TARGET_FILE:tevoli_crash_record>;TEVOLI_CRASH_LOG=${TEVOLI_CRASH_LOG}")
 function(tevoli_e2e_test name script)
   cmake_parse_arguments(T "" "TIMEOUT" "WRAPPER" ${ARGN})
   if(NOT T_TIMEOUT)
@@ -19,7 +22,8 @@ function(tevoli_e2e_test name script)
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   set_tests_properties(${name} PROPERTIES
     LABELS e2e TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "TEVOLI_BIN_DIR=${CMAKE_BINARY_DIR}/bin;TEVOLI_SOURCE_DIR=${CMAKE_SOURCE_DIR};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/harness;PYTHONDONTWRITEBYTECODE=1")
+    ENVIRONMENT "TEVOLI_BIN_DIR=${CMAKE_BINARY_DIR}/bin;TEVOLI_SOURCE_DIR=${CMAKE_SOURCE_DIR};PYTHONPATH=${CMAKE_SOURCE_DIR}/tests/harness;PYTHONDONTWRITEBYTECODE=1;\
+${TEVOLI_CRASH_RECORD};TEVOLI_TEST_NAME=${name}")
 endfunction()
 
 # Fuzz targets (clang only): built and run for a bounded number of inputs, labelled "fuzz".

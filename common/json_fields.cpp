@@ -63,6 +63,8 @@ private:
 }  // namespace
 
 bool readJsonFields(std::string_view text, const std::function<bool(const std::string& key, JsonField value)>& field) {
+    // The parser takes a NUL byte for the end of the text, and would leave what follows unread.
+    if (text.find('\0') != std::string_view::npos) return false;
     FieldReader reader(field);
     return nlohmann::json::sax_parse(text.begin(), text.end(), &reader);
 }

@@ -1,7 +1,5 @@
 #include "json_lines_server.h"
 
-#include <exception>
-
 #include "line_reader.h"
 #include "utf8.h"
 #include "write_all.h"
@@ -17,11 +15,7 @@ Ending serveJsonLines(int inFd, int outFd, const LineServer& server) {
         } else {
             const std::string request = trimmedUtf8(line->text);
             if (request.empty()) continue;
-            try {
-                reply = server.answer(request);
-            } catch (const std::exception&) {
-                reply = server.encodeFailed;
-            }
+            reply = server.answer(request);
         }
         if (!writeAll(outFd, reply) || !writeAll(outFd, "\n")) return Ending{1, {}, {}};
     }

@@ -11,8 +11,10 @@ struct Line {
 };
 
 // Reads lines from a file descriptor without ever holding more than `maxLength`
-// bytes of one line, so a gigantic line cannot exhaust memory. The last line may
-// lack its line feed. Interrupted reads are retried; a read error ends the input.
+// bytes of one line, so a gigantic line cannot exhaust memory. A line over the
+// limit that holds only white space comes back empty, not `tooLong`: there is
+// nothing in it to refuse. The last line may lack its line feed. Interrupted reads
+// are retried; a read error ends the input.
 class LineReader {
 public:
     explicit LineReader(int fd, std::size_t maxLength);

@@ -84,6 +84,22 @@ std::string trimmedUtf8(std::string_view bytes) {
     return begin == std::string::npos ? std::string() : text.substr(begin, end - begin);
 }
 
+bool isBlankUtf8(std::string_view bytes) {
+    bool blank = true;
+    forEachScalar(bytes, [&](char32_t c) { blank = blank && isWhiteSpaceOrLineBreak(c); });
+    return blank;
+}
+
+std::size_t completeUtf8Length(std::string_view bytes) {
+    for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+        const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if ((byte & 0xC0) == 0x80) continue;  // a continuation: its lead lies further back
+        const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? bytes.size() - back : bytes.size();
+    }
+    return bytes.size();
+}
+
 std::string toValidUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());

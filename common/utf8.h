@@ -16,6 +16,12 @@ std::string toValidUtf8(std::string_view bytes);
 // `bytes` as valid UTF-8 without the Unicode white space and line breaks around it.
 std::string trimmedUtf8(std::string_view bytes);
 
+// Whether `bytes` holds nothing but Unicode white space and line breaks.
+bool isBlankUtf8(std::string_view bytes);
+
+// The length of `bytes` less a sequence cut short at its end, which more bytes may complete.
+std::size_t completeUtf8Length(std::string_view bytes);
+
 // Appends the UTF-8 encoding of a scalar.
 void appendUtf8(std::string& out, char32_t scalar);
 

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <ostream>
 
 namespace tevoli::frames {
 namespace {
@@ -31,23 +30,21 @@ std::string frameFileName(double seconds) {
     return std::string("frame-") + digits + ".jpg";
 }
 
-std::optional<std::string> runExtract(const std::string& videoPath, const std::string& outdir, double interval,
-                                      MediaServices& services, std::ostream& out) {
+Ending runExtract(const std::string& videoPath, const std::string& outdir, double interval, MediaServices& services) {
     // Created before the video is opened; a failure shows later as frames not written.
     services.createDirectories(outdir);
 
     auto video = services.openVideo(videoPath);
-    if (!video) return "no video track (or unsupported container)";
+    if (!video) return Ending::failure("no video track (or unsupported container)");
     const double duration = video->durationSeconds();
-    if (!std::isfinite(duration) || !(duration > 0)) return "could not read duration";
+    if (!std::isfinite(duration) || !(duration > 0)) return Ending::failure("could not read duration");
 
     std::size_t written = 0;
     for (double t : samplingTimes(interval, duration)) {
         const auto frame = video->frameNear(t);
         if (frame && services.writeJpeg(*frame, (std::filesystem::path(outdir) / frameFileName(t)).string())) ++written;
     }
-    out << "OK " << written << "\n";
-    return std::nullopt;
+    return {0, "OK " + std::to_string(written) + "\n", {}};
 }
 
 }  // namespace tevoli::frames

@@ -1,9 +1,8 @@
 #pragma once
-#include <iosfwd>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "ending.h"
 #include "media_services.h"
 
 namespace tevoli::frames {
@@ -15,9 +14,7 @@ std::vector<double> samplingTimes(double interval, double duration);
 // "frame-<ms>.jpg", the milliseconds truncated toward zero.
 std::string frameFileName(double seconds);
 
-// Writes the frames of `videoPath` into `outdir` and prints "OK <count>".
-// Returns the failure message, if any.
-std::optional<std::string> runExtract(const std::string& videoPath, const std::string& outdir, double interval,
-                                      MediaServices& services, std::ostream& out);
+// Writes the frames of `videoPath` into `outdir`; "OK <count>" to print, or the failure.
+Ending runExtract(const std::string& videoPath, const std::string& outdir, double interval, MediaServices& services);
 
 }  // namespace tevoli::frames

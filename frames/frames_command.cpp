@@ -49,14 +49,11 @@ std::optional<std::string> parseArgs(const std::vector<std::string>& args, Frame
     return "unknown mode " + mode;
 }
 
-std::optional<std::string> runFrames(const std::vector<std::string>& args, MediaServices& services, std::ostream& out) {
+Ending runFrames(const std::vector<std::string>& args, MediaServices& services) {
     FramesArgs parsed;
-    if (auto usage = parseArgs(args, parsed)) return usage;
-    switch (parsed.mode) {
-        case Mode::extract: return runExtract(parsed.video, parsed.outdir, parsed.interval, services, out);
-        case Mode::ocr: return runOcr(parsed.images, services, out);
-    }
-    return std::nullopt;
+    if (auto usage = parseArgs(args, parsed)) return Ending::failure(*usage);
+    if (parsed.mode == Mode::ocr) return runOcr(parsed.images, services);
+    return runExtract(parsed.video, parsed.outdir, parsed.interval, services);
 }
 
 }  // namespace tevoli::frames

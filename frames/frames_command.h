@@ -1,9 +1,9 @@
 #pragma once
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ending.h"
 #include "media_services.h"
 
 namespace tevoli::frames {
@@ -24,7 +24,7 @@ struct FramesArgs {
 // returns the failure message when the command line is not usable.
 std::optional<std::string> parseArgs(const std::vector<std::string>& args, FramesArgs& parsed);
 
-// Runs one command line; output goes to `out`. Returns the failure message, if any.
-std::optional<std::string> runFrames(const std::vector<std::string>& args, MediaServices& services, std::ostream& out);
+// Runs one command line: what to print, or the failure.
+Ending runFrames(const std::vector<std::string>& args, MediaServices& services);
 
 }  // namespace tevoli::frames

@@ -12,9 +12,10 @@ extern "C" {
 namespace tevoli::frames {
 namespace {
 
-// Copies packed RGB pixels turned clockwise by `turns` quarter turns.
-void rotate(const std::vector<uint8_t>& source, int width, int height, int turns, std::vector<uint8_t>& target) {
-    target.resize(source.size());
+// Copies RGB pixels, rows `stride` bytes apart, turned clockwise by `turns` quarter
+// turns into packed rows.
+void rotate(const uint8_t* source, int stride, int width, int height, int turns, std::vector<uint8_t>& target) {
+    target.resize(static_cast<size_t>(width) * height * 3);
     const int targetWidth = (turns % 2 == 1) ? height : width;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -22,7 +23,7 @@ void rotate(const std::vector<uint8_t>& source, int width, int height, int turns
             if (turns == 1) tx = height - 1 - y, ty = x;
             else if (turns == 2) tx = width - 1 - x, ty = height - 1 - y;
             else if (turns == 3) tx = y, ty = width - 1 - x;
-            const uint8_t* from = &source[(static_cast<size_t>(y) * width + x) * 3];
+            const uint8_t* from = &source[static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3];
             uint8_t* to = &target[(static_cast<size_t>(ty) * targetWidth + tx) * 3];
             to[0] = from[0], to[1] = from[1], to[2] = from[2];
         }
@@ -56,13 +57,24 @@ bool UprightPicture::convert(const AVFrame& frame, AVRational pixelAspect) {
                                        outWidth, outHeight, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr,
                                        nullptr));
     if (!scaler_) return false;
-    scaled_.resize(static_cast<size_t>(outWidth) * outHeight * 3);
-    uint8_t* planes[4] = {scaled_.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {outWidth * 3, 0, 0, 0};
-    if (sws_scale(scaler_.get(), frame.data, frame.linesize, 0, height, planes, strides) != outHeight) return false;
-    view_ = PixelView{scaled_.data(), outWidth, outHeight, outWidth * 3, PixelLayout::rgb};
+    // The scaler writes rows in whole blocks of pixels, past the end of a narrow
+    // one: a picture of FFmpeg's own has the room.
+    if (!scaled_ || scaled_->width != outWidth || scaled_->height != outHeight) {
+        scaled_.reset(av_frame_alloc());
+        if (!scaled_) return false;
+        scaled_->format = AV_PIX_FMT_RGB24;
+        scaled_->width = outWidth;
+        scaled_->height = outHeight;
+        if (av_frame_get_buffer(scaled_.get(), 0) < 0) {
+            scaled_.reset();
+            return false;
+        }
+    }
+    if (sws_scale(scaler_.get(), frame.data, frame.linesize, 0, height, scaled_->data, scaled_->linesize) != outHeight)
+        return false;
+    view_ = PixelView{scaled_->data[0], outWidth, outHeight, scaled_->linesize[0], PixelLayout::rgb};
     if (turns_ != 0) {
-        rotate(scaled_, outWidth, outHeight, turns_, rotated_);
+        rotate(scaled_->data[0], scaled_->linesize[0], outWidth, outHeight, turns_, rotated_);
         const int upWidth = turns_ % 2 ? outHeight : outWidth;
         const int upHeight = turns_ % 2 ? outWidth : outHeight;
         view_ = PixelView{rotated_.data(), upWidth, upHeight, upWidth * 3, PixelLayout::rgb};

@@ -22,7 +22,7 @@ public:
 private:
     int turns_;
     SwsHandle scaler_;
-    std::vector<uint8_t> scaled_;
+    FrameHandle scaled_;
     std::vector<uint8_t> rotated_;
     PixelView view_;
 };

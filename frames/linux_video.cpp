@@ -23,11 +23,15 @@ namespace tevoli::frames {
 namespace {
 
 constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+// Timestamps become seconds through doubles, so a frame exactly a second from a
+// sampling time can come out a hair beyond it (595200 ticks of 1/19200 s are
+// 31.000000000000004 s). A microsecond is far below any frame spacing.
+constexpr double kRounding = 1e-6;
 
 // Seconds on the file's timeline: the container's start is 0, so a video track
 // that starts late, or a transport stream whose clock starts at 1.4 s, keeps
 // its frames where a player shows them.
-struct Timeline {
+struct FileClock {
     AVRational timeBase;
     double start;
 
@@ -36,7 +40,7 @@ struct Timeline {
     }
 };
 
-Timeline timelineOf(const AVFormatContext& format, const AVStream& stream) {
+FileClock fileClockOf(const AVFormatContext& format, const AVStream& stream) {
     if (format.start_time != AV_NOPTS_VALUE)
         return {stream.time_base, static_cast<double>(format.start_time) / AV_TIME_BASE};
     if (stream.start_time != AV_NOPTS_VALUE)
@@ -62,7 +66,7 @@ public:
         : reader_(std::move(reader)),
           scout_(std::move(scout)),
           decoder_(std::move(decoder)),
-          timeline_(timelineOf(*reader_->format(), *reader_->stream())),
+          clock_(fileClockOf(*reader_->format(), *reader_->stream())),
           picture_(quarterTurns(*reader_->stream())),
           frameStep_(secondsPerFrame(*reader_->format(), *reader_->stream())) {
         if (scout_)
@@ -82,8 +86,8 @@ public:
     }
 
     std::optional<PixelView> frameNear(double seconds) override {
-        const double earliest = seconds - kFrameTolerance;
-        const double latest = seconds + kFrameTolerance;
+        const double earliest = seconds - kFrameTolerance - kRounding;
+        const double latest = seconds + kFrameTolerance + kRounding;
         if (hasHeld_ && !(heldTime_ >= earliest)) dropHeld();
         if (hasHeld_) return heldTime_ <= latest ? heldPicture() : std::nullopt;
         const int key = keyframeInWindow(seconds, earliest, latest);
@@ -100,9 +104,9 @@ private:
     // frames that share a packet of theirs: those after it follow the one before,
     // which is what a player shows, and not the decoder's guess from other packets.
     double frameTime(const AVFrame& frame) {
-        double time = timeline_.seconds(frame.pts);
+        double time = clock_.seconds(frame.pts);
         if (std::isnan(time)) time = lastShown_ + frameStep_;
-        if (std::isnan(time)) time = timeline_.seconds(frame.best_effort_timestamp);
+        if (std::isnan(time)) time = clock_.seconds(frame.best_effort_timestamp);
         lastShown_ = time;
         return time;
     }
@@ -123,7 +127,7 @@ private:
             // A packet without a display time (B-frames in AVI) is shown later
             // than it is decoded, by how much only decoding tells.
             if (scout_->readKeyframeAt(keyframe.indexTime, spacingAfter(key), packet)) {
-                keyframe.shown = timeline_.seconds(packet->pts);
+                keyframe.shown = clock_.seconds(packet->pts);
                 av_packet_unref(packet);
             }
         }
@@ -135,7 +139,7 @@ private:
         // A keyframe is never listed later than it is shown.
         const auto listedAfter = std::upper_bound(
             keyframes_.begin(), keyframes_.end(), seconds,
-            [this](double time, const Keyframe& keyframe) { return time < timeline_.seconds(keyframe.indexTime); });
+            [this](double time, const Keyframe& keyframe) { return time < clock_.seconds(keyframe.indexTime); });
         for (int key = static_cast<int>(listedAfter - keyframes_.begin()) - 1; key >= 0; --key)
             if (shownAt(key) <= seconds) return key;
         return -1;
@@ -147,7 +151,7 @@ private:
         const int before = lastKeyframeShownBy(seconds);
         if (before >= 0 && shownAt(before) >= earliest) return before;
         for (size_t key = before + 1; key < keyframes_.size(); ++key) {
-            if (timeline_.seconds(keyframes_[key].indexTime) > latest) break;
+            if (clock_.seconds(keyframes_[key].indexTime) > latest) break;
             const double shown = shownAt(key);
             if (std::isnan(shown)) continue;
             return shown >= earliest && shown <= latest ? static_cast<int>(key) : -1;
@@ -188,7 +192,7 @@ private:
         if (!reader_->readKeyframeAt(keyframes_[key].indexTime, spacingAfter(key), packet_.get())) return false;
         // A drained frame may carry no time of its own; the one picture of one
         // packet has the packet's.
-        const double packetTime = timeline_.seconds(packet_->pts);
+        const double packetTime = clock_.seconds(packet_->pts);
         avcodec_flush_buffers(decoder_.get());
         lastShown_ = kUnknown;
         decoder_->skip_frame = AVDISCARD_DEFAULT;
@@ -257,7 +261,7 @@ private:
             // A frame shown before the window that no other frame refers to need
             // not be decoded at all, unless frames are timed by counting them.
             untimedPackets_ = untimedPackets_ || packet_->pts == AV_NOPTS_VALUE;
-            const bool early = !untimedPackets_ && timeline_.seconds(packet_->pts) < earliest;
+            const bool early = !untimedPackets_ && clock_.seconds(packet_->pts) < earliest;
             decoder_->skip_frame = early ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             // A damaged packet is skipped; the decoder carries on with the next.
             avcodec_send_packet(decoder_.get(), packet_.get());
@@ -268,7 +272,7 @@ private:
     std::unique_ptr<Demuxer> reader_;
     std::unique_ptr<Demuxer> scout_;
     CodecHandle decoder_;
-    Timeline timeline_;
+    FileClock clock_;
     UprightPicture picture_;
     const double frameStep_;
     std::vector<Keyframe> keyframes_;

@@ -45,7 +45,8 @@ public:
     virtual std::unique_ptr<TextRecognizer> openTextRecognizer(std::string& error) = 0;
     // Creates the directory and any missing parents; a failure is not reported.
     virtual void createDirectories(const std::string& path) = 0;
-    // Writes the image as a JPEG file, replacing any file there; false when it cannot.
+    // Writes the image as a JPEG file, replacing any file there; false when it cannot,
+    // and then nothing has changed on disk.
     virtual bool writeJpeg(const PixelView& image, const std::string& path) = 0;
 };
 

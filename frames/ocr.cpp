@@ -1,7 +1,5 @@
 #include "ocr.h"
 
-#include <ostream>
-
 #include "json_string.h"
 
 namespace tevoli::frames {
@@ -19,12 +17,13 @@ std::string ocrLine(const std::string& path, const std::vector<std::string>& lin
 
 }  // namespace
 
-std::optional<std::string> runOcr(const std::vector<std::string>& images, MediaServices& services, std::ostream& out) {
+Ending runOcr(const std::vector<std::string>& images, MediaServices& services) {
     std::string error;
     auto recognizer = services.openTextRecognizer(error);
-    if (!recognizer) return "text recognition unavailable: " + error;
-    for (const auto& path : images) out << ocrLine(path, recognizer->recognizeLines(path));
-    return std::nullopt;
+    if (!recognizer) return Ending::failure("text recognition unavailable: " + error);
+    Ending ending;
+    for (const auto& path : images) ending.output += ocrLine(path, recognizer->recognizeLines(path));
+    return ending;
 }
 
 }  // namespace tevoli::frames

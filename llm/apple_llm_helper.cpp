@@ -59,12 +59,8 @@ Reply AppleLLMHelper::generate(const Request& request) {
 }
 
 LineServer AppleLLMHelper::lineServer() {
-    return {kMaxRequestLine,
-            [this](std::string_view text) {
-                const std::optional<Request> request = decodeRequest(text);
-                return encodeReply(request ? handle(*request) : Reply::failure("bad request"));
-            },
-            encodeReply(Reply::failure("request too long")), std::string(kEncodeFailedLine)};
+    return jsonLinesServer(kMaxRequestLine, decodeRequest, [this](const Request& request) { return handle(request); },
+                           encodeReply, kEncodeFailedLine);
 }
 
 }  // namespace tevoli::llm

@@ -1,7 +1,7 @@
 #include "llm_protocol.h"
 
 #include "json_fields.h"
-#include "json_string.h"
+#include "json_object_writer.h"
 
 namespace tevoli::llm {
 
@@ -12,14 +12,6 @@ Reply Reply::failure(std::string error, std::string code) {
     return reply;
 }
 
-namespace {
-
-void appendField(std::string& out, const char* key, const std::optional<std::string>& value) {
-    if (value) out.append(",\"").append(key).append("\":").append(jsonString(*value, JsonStringForm::reply));
-}
-
-}  // namespace
-
 std::optional<Request> decodeRequest(std::string_view text) {
     return readJsonRequest<Request>(text, [](Request& request, const std::string& key, JsonField value) {
         if (key == "system") return takeText(request.system, value);
@@ -29,14 +21,8 @@ std::optional<Request> decodeRequest(std::string_view text) {
 }
 
 std::string encodeReply(const Reply& reply) {
-    std::string out = reply.ok ? "{\"ok\":true" : "{\"ok\":false";
-    if (reply.available) out += *reply.available ? ",\"available\":true" : ",\"available\":false";
-    appendField(out, "reason", reply.reason);
-    appendField(out, "content", reply.content);
-    appendField(out, "error", reply.error);
-    appendField(out, "code", reply.code);
-    out += '}';
-    return out;
+    return JsonObjectWriter().add("ok", reply.ok).add("available", reply.available).add("reason", reply.reason)
+        .add("content", reply.content).add("error", reply.error).add("code", reply.code).text();
 }
 
 }  // namespace tevoli::llm

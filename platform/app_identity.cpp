@@ -212,6 +212,8 @@ std::optional<std::string> appIdentifier(int pid, const std::string& procRoot) {
     return translateIdentity(name, *executable);
 }
 
+std::string appIdentifierOfName(const std::string& name) { return translateIdentity(name); }
+
 std::vector<int> processIds(const std::string& procRoot) {
     std::vector<int> ids;
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(procRoot.c_str()), closedir);

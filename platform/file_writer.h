@@ -7,7 +7,8 @@
 namespace tevoli {
 
 // Writes `bytes` to `path`, replacing an existing file; missing directories are not
-// created. Returns the system's error text on failure.
+// created. The file is whole or absent: a failed write leaves no file, an earlier one
+// as it was, and no temporary file. Returns the system's error text on failure.
 std::optional<std::string> writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace tevoli

@@ -46,8 +46,12 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const char* clientName) {
     return c;
 }
 
-PulseConnection::~PulseConnection() {
+void PulseConnection::stop() {
     if (loop_ != nullptr) pa_threaded_mainloop_stop(loop_);
+}
+
+PulseConnection::~PulseConnection() {
+    stop();
     if (context_ != nullptr) {
         pa_context_disconnect(context_);
         pa_context_unref(context_);

@@ -27,6 +27,10 @@ public:
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
 
+    // Joins the loop's thread, without the lock held: no callback runs afterwards, and
+    // what is left is dismantled without the lock.
+    void stop();
+
     pa_threaded_mainloop* loop() const { return loop_; }
     pa_context* context() const { return context_; }
 

@@ -47,12 +47,13 @@ bool announcedRate(double rate, std::int64_t& sampleRate) {
 Capture::Capture(SystemAudioTap& tap, std::function<long()> parentId, Streams streams, Timing timing)
     : tap_(tap), parentId_(std::move(parentId)), startParent_(parentId_()), streams_(streams), timing_(timing) {}
 
-Ending Capture::run(const std::function<void(StopRequest&)>& capturing) {
-    if (std::optional<Ending> startFailed = start()) return *startFailed;
-    capturing(stop_);
-    const Ending ending = stop_.wait();
+Ending Capture::run(const std::function<void(StopRequest&)>& takeStops) {
+    // A host may stop the capture as soon as it reads the header.
+    takeStops(stop_);
+    std::optional<Ending> ending = start();
+    if (!ending) ending = stop_.wait();
     cleanup();
-    return ending;
+    return *ending;
 }
 
 std::optional<Ending> Capture::start() {
@@ -90,7 +91,9 @@ void Capture::writeLoop(std::stop_token stopping) {
             }
             continue;
         }
-        std::this_thread::sleep_for(timing_.writerIdlePoll);
+        // Woken by the audio itself: a writer that looked every few milliseconds cost
+        // more than the capture.
+        pending_.awaitBytes(stopping);
     }
 }
 

@@ -31,7 +31,6 @@ struct Streams {
 
 // The capture's waits, shortened by tests.
 struct Timing {
-    std::chrono::milliseconds writerIdlePoll{10};
     std::chrono::milliseconds parentPoll{1000};
     // How long the end waits for the writer to hand over the last audio, so a reader
     // that stopped reading cannot hold the exit.
@@ -49,11 +48,11 @@ public:
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
 
-    // Starts the capture, calls `capturing` once the device runs (the program takes
-    // its stop signals from there on), waits until something ends the capture, then
-    // stops the device and drains what is pending. Returns how the program ends; a
-    // start-up failure returns at once, with nothing dismantled.
-    Ending run(const std::function<void(StopRequest&)>& capturing);
+    // Hands the stop request to `takeStops` (the program takes its stop signals
+    // there, before anything is written), starts the capture, waits until something
+    // ends it, then stops the device and drains what is pending. Returns how the
+    // program ends, with the tap dismantled on every way out, a failed start too.
+    Ending run(const std::function<void(StopRequest&)>& takeStops);
 
 private:
     std::optional<Ending> start();

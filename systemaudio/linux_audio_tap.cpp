@@ -12,9 +12,11 @@ constexpr uint32_t kRecordChannels = 2;
 // Small fragments: by default the server hands recorded audio over in chunks of up
 // to two seconds.
 constexpr pa_usec_t kFragmentUsec = 15000;
-// A server may announce a new default before it reports it, so the default is also
-// looked at twice a second.
-constexpr pa_usec_t kRecheckUsec = 500000;
+// A server may announce a change before it reports it (one lands a new default a
+// moment after its event, another works out a new default after a sink's removal),
+// so after each event the default is looked at again for a while, never otherwise.
+constexpr pa_usec_t kLookAgainUsec = 100000;
+constexpr pa_usec_t kSettleUsec = 2000000;
 
 // The sink, or nothing for the end-of-list call and for failures.
 const pa_sink_info* sinkOf(const pa_sink_info* info, int eol) {
@@ -95,10 +97,10 @@ bool LinuxAudioTap::startDevice() {
     pa_context_set_subscribe_callback(context, onEvent, this);
     const auto events = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
     if (pa_operation* op = pa_context_subscribe(context, events, nullptr, nullptr)) pa_operation_unref(op);
-    recheck_ = {pa_context_rttime_new(context, pa_rtclock_now() + kRecheckUsec, onRecheck, this),
-                {pa_threaded_mainloop_get_api(connection_->loop())}};
+    lookAgain_ = {pa_context_rttime_new(context, PA_USEC_INVALID, onLookAgain, this),
+                  {pa_threaded_mainloop_get_api(connection_->loop())}};
     // The default may have changed since it was read.
-    follow();
+    followForAWhile();
     return true;
 }
 
@@ -140,6 +142,24 @@ void LinuxAudioTap::follow() {
         }
         if (op != nullptr) pa_operation_unref(op);
     });
+}
+
+void LinuxAudioTap::followForAWhile() {
+    follow();
+    settledAt_ = pa_rtclock_now() + kSettleUsec;
+    if (!lookingAgain_) {
+        lookingAgain_ = true;
+        pa_context_rttime_restart(connection_->context(), lookAgain_.get(), pa_rtclock_now() + kLookAgainUsec);
+    }
+}
+
+void LinuxAudioTap::onLookAgain(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* self) {
+    auto* tap = static_cast<LinuxAudioTap*>(self);
+    tap->follow();
+    const pa_usec_t now = pa_rtclock_now();
+    tap->lookingAgain_ = now < tap->settledAt_;
+    pa_context_rttime_restart(tap->connection_->context(), timer,
+                              tap->lookingAgain_ ? now + kLookAgainUsec : PA_USEC_INVALID);
 }
 
 void LinuxAudioTap::onDefaultSink(pa_context* context, const pa_sink_info* info, int eol, void* self) {
@@ -214,7 +234,7 @@ void LinuxAudioTap::onState(pa_stream* stream, void* self) {
     // for the next event or look instead of retrying at once.
     const bool ran = tap->streamReady_;
     tap->dropStream();
-    if (ran) tap->follow();
+    if (ran) tap->followForAWhile();
 }
 
 void LinuxAudioTap::onMoved(pa_stream* stream, void* self) {
@@ -233,13 +253,13 @@ void LinuxAudioTap::onMovedTo(pa_context*, const pa_source_info* info, int eol, 
     if (eol < 0 || info == nullptr || info->monitor_of_sink == PA_INVALID_INDEX ||
         info->monitor_of_sink_name == nullptr) {
         tap->dropStream();
-        tap->follow();
+        tap->followForAWhile();
         return;
     }
     tap->verifying_ = false;
     tap->sinkName_ = info->monitor_of_sink_name;
     tap->sinkIndex_ = info->monitor_of_sink;
-    tap->follow();
+    tap->followForAWhile();
 }
 
 void LinuxAudioTap::onEvent(pa_context*, pa_subscription_event_type_t event, uint32_t index, void* self) {
@@ -254,24 +274,16 @@ void LinuxAudioTap::onEvent(pa_context*, pa_subscription_event_type_t event, uin
     // A new default, or a sink that came or went; sinks change volume and state all the time.
     if (facility == PA_SUBSCRIPTION_EVENT_SERVER ||
         (facility == PA_SUBSCRIPTION_EVENT_SINK && type != PA_SUBSCRIPTION_EVENT_CHANGE)) {
-        tap->follow();
+        tap->followForAWhile();
     }
-}
-
-void LinuxAudioTap::onRecheck(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* self) {
-    auto* tap = static_cast<LinuxAudioTap*>(self);
-    tap->follow();
-    pa_context_rttime_restart(tap->connection_->context(), timer, pa_rtclock_now() + kRecheckUsec);
 }
 
 void LinuxAudioTap::cleanup() {
     if (!connection_) return;
-    {
-        PulseConnection::Lock lock(*connection_);
-        recheck_.reset();
-        pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
-        dropStream();
-    }
+    // The loop's thread first: a reply still in flight would find the tap half gone.
+    connection_->stop();
+    lookAgain_.reset();
+    dropStream();
     connection_.reset();
 }
 

@@ -40,13 +40,14 @@ private:
     Stream newStream();
     bool connect(pa_stream* stream, const std::string& monitor);
     void follow();
+    void followForAWhile();
     void record(const pa_sink_info& sink);
     void dropStream();
     static void onRead(pa_stream* stream, size_t, void* self);
     static void onState(pa_stream* stream, void* self);
     static void onMoved(pa_stream* stream, void* self);
     static void onEvent(pa_context*, pa_subscription_event_type_t event, uint32_t, void* self);
-    static void onRecheck(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* self);
+    static void onLookAgain(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* self);
     static void onDefaultSink(pa_context* context, const pa_sink_info* info, int eol, void* self);
     static void onAnySink(pa_context*, const pa_sink_info* info, int eol, void* self);
     static void onMovedTo(pa_context*, const pa_source_info* info, int eol, void* self);
@@ -55,7 +56,9 @@ private:
     std::string streamName_;
     pa_sample_spec spec_ = {};
     Stream stream_;
-    std::unique_ptr<pa_time_event, TimerFree> recheck_{nullptr, {nullptr}};
+    std::unique_ptr<pa_time_event, TimerFree> lookAgain_{nullptr, {nullptr}};
+    bool lookingAgain_ = false;  // lookAgain_ is armed
+    pa_usec_t settledAt_ = 0;    // looking again stops here
     std::string sinkName_;  // the sink whose monitor stream_ records
     uint32_t sinkIndex_ = PA_INVALID_INDEX;
     std::string monitorName_;  // the first stream's

@@ -11,8 +11,21 @@ constexpr std::size_t kKeptCapacity = 1 << 20;
 
 void PendingBuffer::append(const void* data, std::size_t size) {
     if (data == nullptr || size == 0) return;
-    std::lock_guard guard(mutex_);
-    bytes_.append(static_cast<const char*>(data), size);
+    bool wake = false;
+    {
+        std::lock_guard guard(mutex_);
+        bytes_.append(static_cast<const char*>(data), size);
+        wake = waiting_;
+    }
+    // Only an idle writer is woken: one that is writing comes back for these anyway.
+    if (wake) arrived_.notify_one();
+}
+
+void PendingBuffer::awaitBytes(std::stop_token stopping) {
+    std::unique_lock guard(mutex_);
+    waiting_ = true;
+    arrived_.wait(guard, stopping, [this] { return !bytes_.empty(); });
+    waiting_ = false;
 }
 
 bool PendingBuffer::takeAll(std::string& out) {

@@ -1,6 +1,8 @@
 #pragma once
+#include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <stop_token>
 #include <string>
 
 namespace tevoli::systemaudio {
@@ -14,6 +16,8 @@ public:
     // as writing until `written`; false when there were none.
     bool takeAll(std::string& out);
     void written();
+    // For the writer: returns once bytes are pending or `stopping` is requested.
+    void awaitBytes(std::stop_token stopping);
     // Nothing pending and nothing on its way out.
     bool drained() const;
 
@@ -21,6 +25,8 @@ private:
     mutable std::mutex mutex_;
     std::string bytes_;
     bool writing_ = false;
+    bool waiting_ = false;
+    std::condition_variable_any arrived_;
 };
 
 }  // namespace tevoli::systemaudio

@@ -27,6 +27,7 @@ public:
     virtual bool installReader(PendingBuffer& pending, std::function<void(std::string)> lost) = 0;
     virtual bool startDevice() = 0;
     // Stops the device and dismantles everything; afterwards no byte is appended.
+    // Called on every way out, after a failed step too.
     virtual void cleanup() = 0;
 };
 

@@ -46,7 +46,10 @@ class AsrServer:
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def send_line(self, line):
-        self.proc.stdin.write(line.encode())
+        self.send([line.encode()])
+
+    def send(self, pieces):
+        self.proc.stdin.writelines(pieces)
         self.proc.stdin.flush()
 
     def request(self, **fields):

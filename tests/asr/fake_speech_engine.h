@@ -17,11 +17,12 @@ namespace tevoli::asr {
 
 class FakeRecognizer : public Recognizer {
 public:
-    explicit FakeRecognizer(bool failing) : failing_(failing) {}
+    // Breaks on the chunk after the first `working` ones.
+    explicit FakeRecognizer(int working) : working_(working) {}
 
     // A frame is speech when one of its samples is loud.
     std::vector<bool> detectSpeech(std::span<const std::int16_t> samples) override {
-        if (failing_) throw std::runtime_error("recogniser broke");
+        if (working_-- == 0) throw std::runtime_error("recogniser broke");
         pending_.insert(pending_.end(), samples.begin(), samples.end());
         std::vector<bool> verdicts;
         while (pending_.size() >= kFrameSamples) {
@@ -45,7 +46,7 @@ public:
 private:
     static bool loud(std::int16_t sample) { return std::abs(sample) > 1000; }
 
-    bool failing_;
+    int working_;
     std::vector<std::int16_t> pending_;
 };
 
@@ -56,7 +57,7 @@ public:
     std::string current = "de_DE";
     bool downloads = false;
     std::optional<AudioFormat> best = AudioFormat{16000, 1, SampleType::int16};
-    bool recognizerFails = false;
+    int recognizerBreaksAfter = -1;  // chunks; never when negative
     bool cannotMakeRecognizer = false;
 
     std::vector<std::string> localesAsked;
@@ -74,7 +75,7 @@ public:
     std::unique_ptr<Recognizer> makeRecognizer(const std::string&) override {
         if (cannotMakeRecognizer) throw std::runtime_error("model missing");
         ++recognizersMade;
-        return std::make_unique<FakeRecognizer>(recognizerFails);
+        return std::make_unique<FakeRecognizer>(recognizerBreaksAfter);
     }
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "fake_speech_engine.h"
 
 namespace tevoli::asr {
@@ -16,9 +18,9 @@ protected:
                       std::optional<std::string> locale = std::nullopt) {
         return encodeReply(runner.handle({std::move(op), std::move(stream), std::move(locale), {}, {}}));
     }
-    void feed(const std::string& stream, const std::vector<float>& samples, std::int64_t offsetMs) {
+    std::string feed(const std::string& stream, const std::vector<float>& samples, std::int64_t offsetMs) {
         const std::string_view bytes(reinterpret_cast<const char*>(samples.data()), samples.size() * 4);
-        runner.handle({"feed", stream, {}, base64(bytes), offsetMs});
+        return encodeReply(runner.handle({"feed", stream, {}, base64(bytes), offsetMs}));
     }
 };
 
@@ -41,7 +43,7 @@ TEST_F(RunnerTest, ReplyTextsOfRequestLines) {
         {R"({"op":"feed","pcm":""})", R"({"ok":false,"error":"feed before begin for stream \"default\""})"},
     };
     for (const auto& [line, reply] : lines) EXPECT_EQ(runner.lineServer().answer(line), reply) << line;
-    EXPECT_EQ(runner.lineServer().tooLong, R"({"ok":false,"error":"request too long"})");
+    EXPECT_EQ(runner.lineServer().tooLong, bad);
 }
 
 // The texts of the states a real engine on this machine does not reach.
@@ -105,6 +107,23 @@ TEST_F(RunnerTest, FinishStampsEachStreamsNameAndClosesOnlyWhatItNames) {
     EXPECT_EQ(reply("finish"), R"({"ok":true,"segments":[]})");
     EXPECT_EQ(reply("begin", "mic"), R"({"ok":true,"downloaded":false})");
     EXPECT_EQ(engine.recognizersMade, 4);
+}
+
+TEST_F(RunnerTest, ARecogniserThatStopsFailsEveryLaterRequestOfItsStream) {
+    reply("begin", "well");
+    engine.recognizerBreaksAfter = 1;
+    reply("begin", "broken");
+    EXPECT_EQ(feed("broken", speech(320, 0), 0), R"({"ok":true,"segments":[]})");
+    feed("broken", speech(320, 0), 20);  // breaks the recogniser, before or after its reply
+    const std::string stopped = R"j(msg(\"speech recognizer stopped: recogniser broke\")"})j";
+    const std::string feedFailed = R"({"ok":false,"error":"feed failed: )" + stopped;
+    // The worker meets the failure in its own time.
+    for (int tries = 0; tries < 1000 && feed("broken", {}, 40) != feedFailed; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(feed("broken", speech(320, 0), 60), feedFailed);
+    EXPECT_EQ(feed("well", speech(0, 160), 0), R"({"ok":true,"segments":[]})");
+    EXPECT_EQ(reply("finish"), R"({"ok":false,"segments":[{"t0_ms":0,"t1_ms":10,"text":"words 160",)"
+                               R"("speaker":"well"}],"error":"finish failed: )" + stopped);
 }
 
 }  // namespace

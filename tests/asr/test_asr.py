@@ -3,6 +3,7 @@ real recognition of recorded and synthesized speech."""
 import os
 import re
 import tempfile
+import threading
 import unittest
 
 from asr_client import AsrServer, read_wav_16k_mono, spoken_with_pauses
@@ -154,6 +155,24 @@ class Recognition(unittest.TestCase):
             busy.feed_samples(samples[:32000])
             self.assertEqual(idle.close(), (0, b"", b""))
             self.assertEqual(busy.close(), (0, b"", b""))
+
+
+class Framing(unittest.TestCase):
+    def test_over_long_lines_are_read_without_being_kept_and_blank_ones_get_no_reply(self):
+        pieces = [b'{"op":"feed","pcm":"'] + [b"A" * (1 << 20)] * 200 + [b'"}\n']  # 25 times the limit
+        pieces += [b" " * (1 << 20)] * 200 + [b'\n{"op":"Status"}\n']
+        with AsrServer() as server:
+            writer = threading.Thread(target=server.send, args=(pieces,))
+            writer.start()
+            replies = [server.proc.stdout.readline() for _ in range(2)]
+            writer.join()
+            with open(f"/proc/{server.proc.pid}/status") as status:
+                peak_kb = int(re.search(r"VmHWM:\s*(\d+)", status.read()).group(1))
+            ended = server.close()
+        self.assertEqual(replies, [b'{"ok":false,"error":"bad request"}\n',
+                                   b'{"ok":false,"error":"unknown op: Status"}\n'])
+        self.assertEqual(ended, (0, b"", b""))
+        self.assertLess(peak_kb, 64 << 10)
 
 
 if __name__ == "__main__":

@@ -12,14 +12,37 @@
 namespace tevoli {
 namespace {
 
-// A server that echoes each request between brackets and fails on "throw".
+// A server that echoes each request between brackets; "throw" fails in its
+// handling, and a reply of "unencodable" cannot be encoded.
+struct Echo {
+    std::string op;
+};
+struct EchoReply {
+    std::string text;
+    static EchoReply failure(std::string error) { return {"!" + error}; }
+};
+std::optional<Echo> decodeEcho(std::string_view text) {
+    return text == "?" ? std::nullopt : std::optional(Echo{std::string(text)});
+}
+std::string encodeEcho(const EchoReply& reply) {
+    if (reply.text == "unencodable") throw std::length_error("too big");
+    return "[" + reply.text + "]";
+}
+
 LineServer echo(std::size_t maxLineBytes) {
-    return {maxLineBytes,
-            [](std::string_view request) -> std::string {
-                if (request == "throw") throw std::runtime_error("no memory");
-                return "[" + std::string(request) + "]";
-            },
-            "<too long>", "<encode failed>"};
+    return jsonLinesServer(
+        maxLineBytes, decodeEcho,
+        [](const Echo& request) {
+            if (request.op == "throw") throw std::runtime_error("no memory");
+            return EchoReply{request.op};
+        },
+        encodeEcho, "<encode failed>");
+}
+
+std::string times(int count, std::string_view text) {
+    std::string out;
+    while (count-- > 0) out += text;
+    return out;
 }
 
 // Runs the loop over `input`, arriving 7 bytes at a time (one packet a read) so that
@@ -50,11 +73,13 @@ TEST(JsonLinesServer, OneReplyPerNonBlankLineInOrder) {
         // Unicode white space and line breaks around a request are trimmed, a zero-width space is none.
         "\xc2\xa0\xe2\x80\xa8 x y\xe2\x80\x83\xe3\x80\x80\xc2\x85\n\xe2\x80\x8bz\n"
         "a\xff\xc3\n"  // ill-formed UTF-8 reaches the server as U+FFFD
-        "throw\n" +
-        std::string(1000, 'z') + "\n" + std::string(24, 'z') + "\n" + std::string(25, 'z');  // over-long, unended
+        "?\nthrow\nunencodable\n" +
+        // Over the limit: blank ones, however long, are no requests; others are bad ones.
+        times(1000, " ") + "\n" + times(1000, "z") + "\n" + times(24, "z") + "\n" + times(300, "\xe3\x80\x80") +
+        "\n" + times(25, "z");  // unended
     const auto [written, ending] = serve(input, echo(24));
-    EXPECT_EQ(written, "[{\"op\":1}]\n[x y]\n[\u200bz]\n[a\uFFFD\uFFFD]\n<encode failed>\n<too long>\n[" +
-                           std::string(24, 'z') + "]\n<too long>\n");
+    EXPECT_EQ(written, "[{\"op\":1}]\n[x y]\n[\u200bz]\n[a\uFFFD\uFFFD]\n[!bad request]\n[!throw failed: no memory]\n"
+                       "<encode failed>\n[!bad request]\n[" + times(24, "z") + "]\n[!bad request]\n");
     EXPECT_EQ(ending.status, 0);
     EXPECT_EQ(serve("last", echo(24)).first, "[last]\n");  // the last line may lack its line feed
     EXPECT_EQ(serve("", echo(24)).first, "");
@@ -63,7 +88,7 @@ TEST(JsonLinesServer, OneReplyPerNonBlankLineInOrder) {
 TEST(JsonLinesServer, EndsWithStatus1WhenTheOutputIsClosed) {
     std::signal(SIGPIPE, SIG_IGN);
     int answered = 0;
-    const LineServer counting{16, [&](std::string_view) { return std::to_string(++answered); }, "", ""};
+    const LineServer counting{16, [&](std::string_view) { return std::to_string(++answered); }, ""};
     EXPECT_EQ(serve("a\nb\n", counting, true).second.status, 1);
     EXPECT_EQ(answered, 1);  // nobody is left to answer
 }

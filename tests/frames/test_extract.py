@@ -7,7 +7,8 @@ from pathlib import Path
 
 from frames_media import CODE_SIZE, coded_video, decodable_times, ffmpeg, probe, shown_times, zero_media_data
 from media import pixel, read_image
-from tevoli_harness import run
+from small_disk import on_small_disk
+from tevoli_harness import binary, run
 
 NO_VIDEO = b"tevoli-frames: no video track (or unsupported container)\n"
 # Frame codes count centiseconds, and containers round times to their own clocks.
@@ -124,18 +125,30 @@ class ExtractTest(unittest.TestCase):
                     if files:
                         self.assertEqual("%dx%d" % read_image(os.path.join(outdir, min(files)))[:2], size)
 
-    def test_rotated_video_comes_out_upright(self):
-        plain, rotated = self.out("plain.mp4"), self.out("rotated.mp4")
-        ffmpeg("-filter_complex", "color=red:s=320x120:r=10:d=1[t];color=blue:s=320x120:r=10:d=1[b];[t][b]vstack",
-               "-c:v", "libx264", "-pix_fmt", "yuv420p", plain)
-        ffmpeg("-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90", rotated)
-        outdir = self.out("rotated")
-        self.assertOutcome(frames("extract", rotated, outdir, "1"), 0, b"OK 1\n")
-        image = read_image(os.path.join(outdir, "frame-0.jpg"))
-        self.assertEqual(image[:2], (240, 320))
-        # A quarter turn counter-clockwise: the red top is now on the left.
-        self.assertGreater(pixel(image, 20, 160)[0], 200)
-        self.assertGreater(pixel(image, 220, 160)[2], 200)
+    def test_a_frame_exactly_a_second_from_a_time_is_taken(self):
+        # A frame a second but none at 29 s and 30 s: 30 s has only the frame at 31 s.
+        video, outdir = self.out("gap.mp4"), self.out("gap")
+        coded_video(video, 150, 33, *x264(), shown="select='not(mod(n,150))*not(between(t,28.5,30.5))'")
+        self.assertEqual(frames("extract", video, outdir, "0.5").returncode, 0)
+        files = shown_times(outdir)
+        self.assertEqual([files.get(f"frame-{ms}.jpg") for ms in (29000, 29500, 30000)], [28.0, None, 31.0])
+
+    def test_rotated_video_comes_out_upright_however_small(self):
+        # The small one is narrower than the blocks of pixels a scaler writes whole.
+        for width, half in ((320, 120), (12, 6)):
+            with self.subTest(width=width):
+                plain, rotated = self.out(f"plain-{width}.mp4"), self.out(f"rotated-{width}.mp4")
+                ffmpeg("-filter_complex", f"color=red:s={width}x{half}:r=10:d=1[t];"
+                       f"color=blue:s={width}x{half}:r=10:d=1[b];[t][b]vstack",
+                       "-c:v", "libx264", "-pix_fmt", "yuv420p", plain)
+                ffmpeg("-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90", rotated)
+                outdir = self.out(f"rotated-{width}")
+                self.assertOutcome(frames("extract", rotated, outdir, "1"), 0, b"OK 1\n")
+                image = read_image(os.path.join(outdir, "frame-0.jpg"))
+                self.assertEqual(image[:2], (2 * half, width))
+                # A quarter turn counter-clockwise: the red top is now on the left.
+                self.assertGreater(pixel(image, half // 3, width // 2)[0], 200)
+                self.assertGreater(pixel(image, 2 * half - 1 - half // 3, width // 2)[2], 200)
 
     def test_no_video_track_fails_but_leaves_the_directory(self):
         audio = self.out("tone.m4a")
@@ -161,6 +174,27 @@ class ExtractTest(unittest.TestCase):
                 written = len(os.listdir(video + "-frames"))
                 self.assertOutcome(result, 0, f"OK {written}\n".encode())
                 self.assertGreater(written, 0)
+
+    def test_a_full_disk_leaves_whole_frames_only_and_counts_them(self):
+        video, reference = self.out("full-disk.mp4"), self.out("full-disk-frames")
+        ffmpeg("-f", "lavfi", "-i", "testsrc2=s=320x240:r=5:d=10", "-c:v", "libx264", "-pix_fmt", "yuv420p", video)
+        self.assertOutcome(frames("extract", video, reference, "0.5"), 0, b"OK 20\n")
+        whole = {name: Path(reference, name).read_bytes() for name in os.listdir(reference)}
+        # Room for a few frames of about 12 KB; the second run goes into the folder of the first.
+        for wrapper in ("", "no_fd_links"):
+            with self.subTest(wrapper=wrapper):
+                script = (f'for copy in "$3" "$4"; do {wrapper} "$1" extract "$2" "$DISK/f" 0.5; '
+                          'cp -a "$DISK/f" "$copy"; done')
+                copies = [self.out(f"full-disk-{wrapper}-{run}") for run in (1, 2)]
+                result = on_small_disk(script, binary("tevoli-frames"), video, *copies, size="64k")
+                runs = [{name: Path(copy, name).read_bytes() for name in os.listdir(copy)} for copy in copies]
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                first, second = result.stdout.decode().splitlines()
+                self.assertEqual(first, f"OK {len(runs[0])}")
+                self.assertTrue(runs[0] and len(runs[0]) < len(whole), sorted(runs[0]))
+                self.assertEqual(runs[0], {name: whole.get(name) for name in runs[0]})
+                self.assertEqual(runs[1], runs[0])
+                self.assertLessEqual(int(second.split()[1]), len(runs[0]))
 
 
 if __name__ == "__main__":

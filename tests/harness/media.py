@@ -71,9 +71,10 @@ def synthesize_speech(text, path, rate=16000, voice="slt"):
 def read_image(path):
     """(width, height, rgb bytes) of an image file."""
     data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True, capture_output=True).stdout
-    fields = data.split(maxsplit=4)  # P6, width, height, depth, pixels
+    fields = data.split(maxsplit=3)  # P6, width, height, then the rest
     width, height = int(fields[1]), int(fields[2])
-    return width, height, fields[4][-width * height * 3:]
+    # The pixels end the output; a first pixel byte that reads as white space belongs to them.
+    return width, height, data[-width * height * 3:]
 
 
 def pixel(image, x, y):

@@ -8,6 +8,7 @@ import contextlib
 import ctypes
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -33,15 +34,15 @@ def spawn(cmd, **kwargs):
 
 
 def stop(proc, timeout=5):
-    if proc.poll() is None:
+    # The whole session, also when its first process has ended: it may leave daemons.
+    with contextlib.suppress(ProcessLookupError):
+        os.killpg(proc.pid, signal.SIGTERM)
+    try:
+        proc.wait(timeout)
+    except subprocess.TimeoutExpired:
         with contextlib.suppress(ProcessLookupError):
-            os.killpg(proc.pid, signal.SIGTERM)
-        try:
-            proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            with contextlib.suppress(ProcessLookupError):
-                os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
+            os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
 
 
 def binary(name):
@@ -117,9 +118,12 @@ class PrivatePulse:
     def _add_devices(self):
         pass
 
-    def _ready(self):
+    def _check_running(self):
         if self.proc.poll() is not None:
             raise RuntimeError(f"{self.NAME} exited: " + open(self.log.name).read())
+
+    def _ready(self):
+        self._check_running()
         return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL).returncode == 0
 
@@ -149,6 +153,7 @@ class PrivatePulse:
         """Makes `device` the default sink or source, asking again until the server
         reports it: a server may land a new default a moment after it was asked for."""
         def made_default():
+            self._check_running()
             subprocess.run(["pactl", f"set-default-{kind}", device], env=self.env, capture_output=True)
             return self.pactl(f"get-default-{kind}").strip() == device
         wait_until(made_default, 10, what=f"default {kind} {device}")
@@ -169,23 +174,36 @@ class PrivatePulse:
                      stderr=subprocess.DEVNULL)
 
 
+def write_wireplumber_config(config_home):
+    """The session manager's configuration under `config_home` (XDG_CONFIG_HOME), without
+    its Bluetooth part, which needs a running logind (absent in containers and chroots)
+    and ends the session manager without one."""
+    with open("/usr/share/wireplumber/wireplumber.conf") as f:
+        conf = re.sub(r"^.*name = bluetooth\.lua,.*$", "", f.read(), flags=re.M)
+    os.makedirs(os.path.join(config_home, "wireplumber"))
+    with open(os.path.join(config_home, "wireplumber", "wireplumber.conf"), "w") as f:
+        f.write(conf)
+
+
 class PrivatePipeWire(PrivatePulse):
     """PipeWire with its session manager and pulse server, headless on a session bus
     of its own, with the same devices as PrivatePulse. Its pulse server loads no
     null source: a virtual source node stands in for the microphone."""
 
     NAME = "PipeWire"
-    # The session manager gives up when the daemon is not listening yet.
-    LAUNCH = ('pipewire & while [ ! -S "$PIPEWIRE_RUNTIME_DIR/pipewire-0" ]; do sleep 0.05; done; '
-              'wireplumber & exec pipewire-pulse')
+    # The session manager gives up when the daemon is not listening yet. The session
+    # ends as soon as one of the three daemons does.
+    LAUNCH = ('pipewire & while [ ! -S "$PIPEWIRE_RUNTIME_DIR/pipewire-0" ]; do '
+              'kill -0 $! || exit 1; sleep 0.05; done; wireplumber & pipewire-pulse & wait -n')
 
     def _start(self, env):
-        env.update(XDG_CONFIG_HOME=os.path.join(self.dir, "config"),
-                   XDG_STATE_HOME=os.path.join(self.dir, "state"),
+        config = os.path.join(self.dir, "config")
+        env.update(XDG_CONFIG_HOME=config, XDG_STATE_HOME=os.path.join(self.dir, "state"),
                    PIPEWIRE_RUNTIME_DIR=self.dir)
         os.makedirs(os.path.dirname(self.socket))
         os.chmod(self.dir, 0o700)
-        return spawn(["dbus-run-session", "--", "sh", "-c", self.LAUNCH], env=env, stdout=self.log,
+        write_wireplumber_config(config)
+        return spawn(["dbus-run-session", "--", "bash", "-c", self.LAUNCH], env=env, stdout=self.log,
                      stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
     def _add_devices(self):
@@ -203,24 +221,35 @@ class PrivatePipeWire(PrivatePulse):
 
 
 class PrivateX:
-    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY."""
+    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY.
+    Only clients with its cookie (`env`'s XAUTHORITY) get in: a client of another
+    test that meets this display number, or ours meeting another server, is refused
+    instead of showing windows where they do not belong."""
 
     def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix="tevoli-x-")
+        auth = os.path.join(self.dir, "Xauthority")
+        cookie = os.urandom(16).hex()
+        # The server takes every cookie of its file, whatever display it is filed under.
+        subprocess.run(["xauth", "-f", auth, "add", ":0", ".", cookie], check=True)
         read_end, write_end = os.pipe()
         self.proc = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24",
                            "+extension", "Composite", "+extension", "X-Resource",
-                           "-nolisten", "tcp", "-noreset"],
+                           "-nolisten", "tcp", "-noreset", "-auth", auth],
                           pass_fds=(write_end,), stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end, "rb") as pipe:
             number = pipe.readline().strip()
         if not number:
-            stop(self.proc)
+            self.__exit__()
             raise RuntimeError("Xvfb did not start")
         self.display = ":" + number.decode()
-        self.env = dict(os.environ, DISPLAY=self.display)
+        subprocess.run(["xauth", "-f", auth, "add", self.display, ".", cookie], check=True)
+        self.env = dict(os.environ, DISPLAY=self.display, XAUTHORITY=auth)
         return self
 
     def __exit__(self, *exc):
-        stop(self.proc)
+        if hasattr(self, "proc"):
+            stop(self.proc)
+        shutil.rmtree(self.dir, ignore_errors=True)

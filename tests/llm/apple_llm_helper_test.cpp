@@ -70,7 +70,7 @@ TEST_F(Helper, RefusesAnythingButOneObjectWithTypedFields) {
     // Unknown keys of any shape are skipped; null means absent; letter case counts.
     EXPECT_EQ(answer(R"({"x":[[{"a":[1]}],{}],"op":"Generate","system":null})"),
               R"({"ok":false,"error":"unknown op: Generate","code":"other"})");
-    EXPECT_EQ(helper.lineServer().tooLong, R"({"ok":false,"error":"request too long","code":"other"})");
+    EXPECT_EQ(helper.lineServer().tooLong, R"({"ok":false,"error":"bad request","code":"other"})");
     EXPECT_TRUE(model.prompts.empty());
 }
 

@@ -24,6 +24,8 @@ sys.path[:0] = [os.path.join(SOURCE, "tests", folder) for folder in ("asr", "llm
 
 from asr_client import pcm  # noqa: E402
 from frames_media import coded_video, text_image  # noqa: E402
+from gnome_shell import PrivateGnomeShell  # noqa: E402
+from kwin_session import PrivateKWin  # noqa: E402
 from llm_e2e import Helper, StandIn  # noqa: E402
 from media import read_image  # noqa: E402
 from systemaudio_client import SystemAudioCapture  # noqa: E402
@@ -38,6 +40,8 @@ BIN = "/usr/bin"
 DATA_PACKAGES = ["pocketsphinx-en-us", "tesseract-ocr-eng"]
 # "go forward ten meters", 16 kHz mono 16-bit, from pocketsphinx-testdata.
 SPEECH = "/usr/share/pocketsphinx/test/data/goforward.raw"
+# Our GNOME Shell extension, for GNOME 43 and 44 (this system's) and for GNOME 45 on.
+SHELL_EXTENSIONS = ["tevoli-window-gnome43@tevoli.com", "tevoli-window@tevoli.com"]
 # Serialises package tests of several work trees on one machine.
 LOCK = "/run/lock/tevoli-helpers-package-test"
 
@@ -111,7 +115,10 @@ class Package(unittest.TestCase):
         files = {path for path in self.files if not os.path.isdir(path)}
         expected = {f"{BIN}/{program}" for program in PROGRAMS}
         expected |= {f"/usr/share/man/man1/{program}.1.gz" for program in PROGRAMS}
-        expected |= {f"/usr/share/doc/{PACKAGE}/copyright", f"/usr/share/doc/{PACKAGE}/changelog.gz"}
+        expected |= {f"/usr/share/doc/{PACKAGE}/copyright", f"/usr/share/doc/{PACKAGE}/changelog.gz",
+                     "/usr/share/applications/tevoli-window.desktop"}
+        expected |= {f"/usr/share/gnome-shell/extensions/{uuid}/{name}" for uuid in SHELL_EXTENSIONS
+                     for name in ("extension.js", "metadata.json")}
         self.assertEqual(files, expected)
 
     def test_lintian_finds_no_error(self):
@@ -181,6 +188,34 @@ class Package(unittest.TestCase):
         self.assertEqual(json.loads(listing.stdout)["windows"], [{"id": window, "app": "Zoom", "title": "Weekly sync",
                                                                   "width": 640, "height": 480, "meeting": True}])
         self.assertEqual(read_image(shot)[:2], (1280, 960))
+
+    def test_window_captures_a_native_window_on_kwin(self):
+        # KWin grants the screenshot through the .desktop file the package installed.
+        with PrivateKWin() as kwin:
+            windows = WindowClients(dict(kwin.env, GDK_BACKEND="wayland"))
+            try:
+                windows.open("zoom", "--size", "640x480", "--title", "Weekly sync", client="wayland_window.py")
+                listed = []
+                wait_until(lambda: listed.extend(json.loads(run([f"{BIN}/tevoli-window"], env=kwin.env).stdout)[
+                    "windows"]) or listed, 30, 0.2, what="the native window")
+                shot = os.path.join(self.work, "native.jpg")
+                capture = run([f"{BIN}/tevoli-window", "--capture", str(listed[0]["id"]), shot], env=kwin.env)
+            finally:
+                windows.close_all()
+        self.assertEqual((capture.returncode, capture.stdout, capture.stderr), (0, "", ""))
+        self.assertEqual(read_image(shot)[:2], (1280, 960))
+
+    def test_window_lists_a_gnome_window_through_the_installed_extension(self):
+        # Both uuids enabled, as a user may: the Shell runs the one for its version.
+        with PrivateGnomeShell(enable=SHELL_EXTENSIONS) as shell:
+            windows = WindowClients(dict(shell.env, GDK_BACKEND="wayland"))
+            try:
+                windows.open("zoom", "--size", "640x480", "--title", "Weekly sync", client="wayland_window.py")
+                listing = run([f"{BIN}/tevoli-window"], env=shell.env)
+            finally:
+                windows.close_all()
+        self.assertEqual([(w["app"], w["title"], w["width"]) for w in json.loads(listing.stdout)["windows"]],
+                         [("Zoom", "Weekly sync", 640)])
 
     def test_frames_extracts_and_reads_text(self):
         video = os.path.join(self.work, "clock.mp4")

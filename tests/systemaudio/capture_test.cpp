@@ -45,7 +45,12 @@ struct FakeTap : SystemAudioTap {
         lost = std::move(onLost);
         return step("installReader");
     }
-    bool startDevice() override { return step("startDevice"); }
+    std::binary_semaphore running{0};
+    bool startDevice() override {
+        if (!step("startDevice")) return false;
+        running.release();
+        return true;
+    }
     void cleanup() override { calls.push_back("cleanup"); }
 };
 
@@ -79,14 +84,14 @@ struct Running {
     FakeTap tap;
     Pipe out, err;
     std::atomic<long> parent{4242};
-    Timing timing{1ms, 1ms, 500ms};
+    Timing timing{1ms, 500ms};
     std::unique_ptr<Capture> capture;
     StopRequest* stop = nullptr;
-    std::binary_semaphore capturing{0};
+    std::string writtenBeforeStops;
     std::future<Ending> ending;
 
     ~Running() {
-        if (stop) stop->requestFromSignal();  // a failed test must not leave the run waiting
+        if (stop && capture) stop->requestFromSignal();  // a failed test must not leave the run waiting
     }
     Running& start() {
         ::signal(SIGPIPE, SIG_IGN);
@@ -95,14 +100,14 @@ struct Running {
         ending = std::async(std::launch::async, [this] {
             return capture->run([this](StopRequest& request) {
                 stop = &request;
-                capturing.release();
+                writtenBeforeStops = out.read() + err.read();
             });
         });
         return *this;
     }
 };
 
-TEST(Capture, AFailedStartStopsAtItsStepWithItsMessageAndDismantlesNothing) {
+TEST(Capture, AFailedStartStopsAtItsStepWithItsMessageAndDismantlesWhatItMade) {
     const struct {
         const char* failAt;
         const char* message;
@@ -124,7 +129,8 @@ TEST(Capture, AFailedStartStopsAtItsStepWithItsMessageAndDismantlesNothing) {
         const Ending ending = run.start().ending.get();
         EXPECT_EQ(ending.status, c.readerGone ? 0 : 1);
         EXPECT_EQ(ending.message, c.message);
-        EXPECT_EQ(run.tap.calls.back(), c.readerGone ? "createDevice" : c.failAt);
+        const std::vector<std::string> last{c.readerGone ? "createDevice" : c.failAt, "cleanup"};
+        EXPECT_EQ(std::vector(run.tap.calls.end() - 2, run.tap.calls.end()), last);
         run.capture.reset();
         if (!c.readerGone) {
             EXPECT_EQ(run.out.read(), c.started ? kHeader : "") << c.failAt;
@@ -144,7 +150,8 @@ TEST(Capture, AFailedStartStopsAtItsStepWithItsMessageAndDismantlesNothing) {
 TEST(Capture, StartsInOrderAndStreamsAfterTheHeader) {
     Running run;
     run.tap.format = {44100.7, 2};  // announced truncated
-    ASSERT_TRUE(run.start().capturing.try_acquire_for(10s));
+    ASSERT_TRUE(run.start().tap.running.try_acquire_for(10s));
+    EXPECT_EQ(run.writtenBeforeStops, "") << "a stop signal before the header would kill the program";
     EXPECT_EQ(run.tap.calls,
               (std::vector<std::string>{"createTap", "readFormat", "createDevice", "installReader", "startDevice"}));
     EXPECT_EQ(run.tap.deviceName, "Tevoli System Capture");
@@ -182,7 +189,7 @@ TEST(Capture, EndsWithTheStatusOfWhatEndedItAfterStoppingTheDevice) {
     };
     for (const auto& c : cases) {
         Running run;
-        ASSERT_TRUE(run.start().capturing.try_acquire_for(10s));
+        ASSERT_TRUE(run.start().tap.running.try_acquire_for(10s));
         c.cause(run);
         ASSERT_EQ(run.ending.wait_for(10s), std::future_status::ready) << c.name << " did not end the capture";
         const Ending ending = run.ending.get();
@@ -204,7 +211,7 @@ TEST(Capture, TheEndHandsOverWhatIsPendingUnlessTheReaderStoppedReading) {
     for (const bool reading : {true, false}) {
         Running run;
         run.timing.drainLimit = reading ? 1h : 0ms;
-        ASSERT_TRUE(run.start().capturing.try_acquire_for(10s));
+        ASSERT_TRUE(run.start().tap.running.try_acquire_for(10s));
         ASSERT_EQ(run.out.read(kHeader.size(), 10000), kHeader);
         run.tap.pending->append(tail.data(), tail.size());
         auto read = std::async(std::launch::async, [&] { return reading ? run.out.read(tail.size(), 10000) : ""; });

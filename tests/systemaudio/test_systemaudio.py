@@ -21,6 +21,12 @@ TAP_FAILED = ("tevoli-systemaudio: AudioHardwareCreateProcessTap failed "
               "(is audio-capture permission granted?)\n")
 
 
+def program_env(env):
+    """`env` for the program, with the sound server's loop watched (see loop_stop_watch.cpp)."""
+    preload = " ".join(filter(None, (env.get("LD_PRELOAD"), os.environ.get("TEVOLI_LOOP_STOP_WATCH"))))
+    return dict(env, LD_PRELOAD=preload)
+
+
 class SourceWatch(threading.Thread):
     """Polls the server for the source our record stream is attached to, and keeps
     every source it was seen on that is not a sink's monitor."""
@@ -70,9 +76,11 @@ class SystemAudio:
         return server
 
     def start(self, server=None):
-        capture = SystemAudioCapture((server or self.server).env)
+        capture = SystemAudioCapture(program_env((server or self.server).env))
         self.addCleanup(lambda: capture.proc.poll() is None and capture.proc.kill())
-        self.assertEqual(capture.header, HEADER)
+        if capture.header != HEADER:
+            capture.proc.kill()
+            self.fail(f"header {capture.header!r}; the program said {capture.proc.stderr.read()!r}")
         capture.wait_for_audio()
         return capture
 
@@ -154,21 +162,24 @@ class SystemAudio:
         capture = self.start()
         capture.close_stream()
         self.assertEqual(capture.finish(), (0, CAPTURING))
+        # The user pressed stop at once.
+        capture = SystemAudioCapture(program_env(self.server.env))
+        self.assertEqual(capture.finish(signal.SIGTERM), (0, CAPTURING))
         # Started without standard output it has nothing to do; started by process 1,
-        # its parent is gone from the start.
+        # its parent is gone from the start (audio may come before it sees that).
         program = tevoli_harness.binary("tevoli-systemaudio")
         for wrapper, redirect, out, err in (([], ">&-", b"", ""), (tevoli_harness.OWN_PIDS, "", HEADER, CAPTURING)):
             if wrapper and tevoli_harness.run(*wrapper, "true").returncode != 0:
                 self.skipTest("cannot make a PID namespace here")
             result = tevoli_harness.run(*wrapper, "sh", "-c", f'"$0" {redirect}; echo "status $?" >&2', program,
-                                        env=self.server.env, timeout=30)
-            self.assertEqual((result.stdout, result.stderr.decode()), (out, err + "status 0\n"))
+                                        env=program_env(self.server.env), timeout=30)
+            self.assertEqual((result.stdout[:len(HEADER)], result.stderr.decode()), (out, err + "status 0\n"))
 
     def test_no_server_or_no_sink_is_the_tap_failure(self):
         server = self.fresh_server()
         server.remove_every_sink()
         for env in (dict(os.environ, PULSE_SERVER="unix:/nonexistent/tevoli/native"), server.env):
-            result = tevoli_harness.run("tevoli-systemaudio", env=env, timeout=30)
+            result = tevoli_harness.run("tevoli-systemaudio", env=program_env(env), timeout=30)
             self.assertEqual((result.returncode, result.stdout, result.stderr.decode()), (1, b"", TAP_FAILED))
 
     def test_the_server_going_away_ends_the_capture_with_a_failure(self):

@@ -8,6 +8,7 @@ import unittest
 
 import tevoli_harness
 from media import pixel, read_image
+from small_disk import on_small_disk
 from window_clients import WindowClients
 
 PROGRAM = tevoli_harness.binary("tevoli-window")
@@ -125,6 +126,16 @@ class CaptureAndWatch(unittest.TestCase):
             width, height, centre = facts(dest)
             self.assertEqual((width, height), (1280, 960))
             self.assertTrue(near(centre, colour), centre)
+
+    def test_a_full_disk_fails_the_write_and_keeps_the_earlier_file(self):
+        script = ('echo earlier > "$DISK/kept.jpg" && head -c 1G /dev/zero > "$DISK/filler" 2>/dev/null\n'
+                  'for name in kept new; do "$1" --capture "$2" "$DISK/$name.jpg"; echo "status $?"; done\n'
+                  'printf "shoot %s\\n" "$DISK/kept.jpg" "$DISK/new.jpg" | "$1" --watch "$2"\n'
+                  'cat "$DISK/kept.jpg" && ls -A "$DISK"')
+        result = on_small_disk(script, PROGRAM, str(self.plain), env=self.x.env)
+        self.assertEqual((result.returncode, result.stdout.decode(errors="replace").split(), result.stderr),
+                         (0, ["status", "1", "status", "1", "READY", "err", "write", "failed", "err", "write",
+                              "failed", "earlier", "filler", "kept.jpg"], b"write: No space left on device\n" * 2))
 
     def test_watch_follows_the_window_until_it_goes_and_outlives_a_host_that_closed_its_output(self):
         proc, window = self.windows.open("firefox", "--size", "320x240", "--color", "dd2211", "--at", "500,50")

@@ -17,12 +17,13 @@ class WindowClients:
         self.dir = tempfile.mkdtemp(prefix="tevoli-windows-")
         self.clients = []
 
-    def open(self, exe_name, *options):
-        """Opens a window; returns (process, window id). Options as window_owner.py takes them."""
+    def open(self, exe_name, *options, client="window_owner.py"):
+        """Opens a window; returns (process, the number it prints: its window id, or the
+        process id of a Wayland client). Options as the client takes them."""
         path = os.path.join(self.dir, exe_name)
         if not os.path.exists(path):
             shutil.copy(os.path.realpath("/usr/bin/python3"), path)
-        proc = tevoli_harness.spawn([path, os.path.join(os.path.dirname(os.path.abspath(__file__)), "window_owner.py"),
+        proc = tevoli_harness.spawn([path, os.path.join(os.path.dirname(os.path.abspath(__file__)), client),
                                      *options], env=self.env, stdin=-1, stdout=-1)
         self.clients.append(proc)
         line = proc.stdout.readline()

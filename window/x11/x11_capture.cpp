@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "linux_window_system.h"
+#include "x11_route.h"
 #include "xcb_connection.h"
 
 namespace tevoli::window {
@@ -227,18 +227,18 @@ private:
 
 }  // namespace
 
-Outcome<Image> LinuxWindowSystem::captureImage(const ShareableWindow& window) {
+Outcome<Image> X11Route::captureImage(const RouteWindow& window) {
     std::string error;
-    auto grabber = WindowGrabber::open(window.id, false, error);
+    auto grabber = WindowGrabber::open(window.window.id, false, error);
     if (!grabber) return {std::nullopt, error};
     WindowGrabber::Grab grab = grabber->grab();
     return {std::move(grab.image), grab.error};
 }
 
 // The stream stays redirected: the window may be covered any time later.
-Outcome<std::unique_ptr<WindowStream>> LinuxWindowSystem::startStream(const ShareableWindow& window) {
+Outcome<std::unique_ptr<WindowStream>> X11Route::startStream(const RouteWindow& window) {
     std::string error;
-    auto grabber = WindowGrabber::open(window.id, true, error);
+    auto grabber = WindowGrabber::open(window.window.id, true, error);
     if (!grabber) return {std::nullopt, error};
     return {std::make_unique<LinuxWindowStream>(std::move(grabber)), {}};
 }
