@@ -24,10 +24,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "tests", "window")]
 os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 
-import gnome_shell  # noqa: E402
 import tevoli_harness  # noqa: E402
-from kwin_session import PrivateKWin  # noqa: E402
-from sway_session import PrivateSway  # noqa: E402
+from tevoli_harness import PrivateGnomeShell, PrivateKWin, PrivateSway, built_extensions  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
 BY_HAND = os.path.join(ROOT, "bench", "kwin_by_hand.py")
@@ -89,7 +87,7 @@ def kwin_capture(program):
 def gnome_capture(program):
     """Medians of a capture on GNOME: the native window, the XWayland one (ours, and
     import -window), and our watch mode's shots of the native one."""
-    with gnome_shell.PrivateGnomeShell(gnome_shell.built_extensions()) as shell, tempfile.TemporaryDirectory() as tmp:
+    with PrivateGnomeShell(built_extensions()) as shell, tempfile.TemporaryDirectory() as tmp:
         native = WindowClients(dict(shell.env, GDK_BACKEND="wayland"))
         x11 = WindowClients(shell.env)
         try:
@@ -120,7 +118,7 @@ def sway_figures():
         client = sway.spawn([foot, "-a", "bench", "sh", "-c", "seq 1000; sleep 1000"], stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
         try:
-            window = 0x80000000 | sway.place("app_id=bench", 640, 360, 100, 100)["id"]
+            window = 0x80000000 | sway.place("[app_id=bench]", 640, 360, 100, 100)["id"]
             report = os.path.join(sway.dir, "hyperfine.json")
             sway.run(["hyperfine", "-N", "--warmup", "3", "--runs", "30", "--export-json", report,
                       f"{program} --capture {window} {sway.dir}/ours.jpg",

@@ -18,10 +18,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "tests", "window")]
 os.environ.setdefault("TEVOLI_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 
-import gnome_shell  # noqa: E402
 import tevoli_harness  # noqa: E402
-from kwin_session import PrivateKWin  # noqa: E402
-from sway_session import PrivateSway  # noqa: E402
+from tevoli_harness import PrivateGnomeShell, PrivateKWin, PrivateSway, built_extensions  # noqa: E402
 from window_clients import WindowClients  # noqa: E402
 
 BY_HAND = os.path.join(ROOT, "bench", "kwin_by_hand.py")
@@ -69,7 +67,7 @@ def kwin_list(program):
 
 def gnome_list(program):
     """Windows listed on GNOME, and the medians of ours and of the script."""
-    with gnome_shell.PrivateGnomeShell(gnome_shell.built_extensions()) as shell, \
+    with PrivateGnomeShell(built_extensions()) as shell, \
             tempfile.NamedTemporaryFile("w", suffix=".sh") as script:
         script.write(SCRIPT)
         script.flush()

@@ -10,47 +10,20 @@
 namespace tevoli::asr {
 namespace {
 
-TEST(DecodeRequest, ReadsTypedFieldsTakesNullAsAbsentAndSkipsUnknownKeys) {
+// The reader's own rules are the common reader's; these are the fields asr takes.
+TEST(DecodeRequest, TakesItsFieldsByTypeNullAsAbsent) {
     const auto request = decodeRequest(
         R"({"op":"feed","stream":"mic","locale":"en_GB","pcm":null,"offset_ms":-1500,"x":{"a":[1,{"b":null}]}})");
     ASSERT_TRUE(request);
-    EXPECT_EQ(request->op, "feed");
-    EXPECT_EQ(request->stream, "mic");
-    EXPECT_EQ(request->locale, "en_GB");
-    EXPECT_FALSE(request->pcm);
-    EXPECT_EQ(request->offset_ms, -1500);
+    EXPECT_EQ(std::tie(request->op, request->stream, request->locale, request->pcm, request->offset_ms),
+              std::make_tuple("feed", std::optional<std::string>("mic"), std::optional<std::string>("en_GB"),
+                              std::optional<std::string>(), std::optional<std::int64_t>(-1500)));
+    EXPECT_EQ(decodeRequest(R"({"op":"feed","offset_ms":null})")->offset_ms, std::nullopt);
     EXPECT_EQ(decodeRequest(trimmedUtf8("{\"op\":\"st\xC3\"}"))->op, "st\xEF\xBF\xBD");
-}
-
-TEST(DecodeRequest, OffsetsAreWholeNumbersWithinSixtyFourBitsInAnySpelling) {
-    const std::pair<const char*, std::int64_t> whole[] = {
-        {"1.0", 1}, {"1e3", 1000}, {"9223372036854775807", INT64_MAX}, {"-9223372036854775808", INT64_MIN}};
-    for (const auto& [text, value] : whole)
-        EXPECT_EQ(decodeRequest(std::string(R"({"op":"feed","offset_ms":)") + text + "}")->offset_ms, value) << text;
-}
-
-TEST(DecodeRequest, RejectsWrongTypesAndShapes) {
-    for (const char* line : {
-             R"({"op":"feed","offset_ms":1.5})",
-             R"({"op":"feed","offset_ms":"1"})",
-             R"({"op":"feed","offset_ms":9223372036854775808})",
-             R"({"op":"feed","offset_ms":-9223372036854775809})",
-             R"({"op":"feed","offset_ms":-1e19})",
-             R"({"op":"feed","offset_ms":true})",
-             R"({"op":"begin","stream":7})",
-             R"({"op":"begin","locale":["en"]})",
-             R"({"op":"feed","pcm":{}})",
-             R"({"op":3})",
-             R"({"op":null})",
-             R"({"stream":"x"})",
-             R"({"op":"status"}{"op":"status"})",
-             R"({"op":"status"} x)",
-             R"(["op","status"])",
-             R"("status")",
-             R"({"op":"status")",
-         }) {
+    for (const char* line : {R"({"op":"feed","offset_ms":1.5})", R"({"op":"feed","offset_ms":"1"})",
+                             R"({"op":"begin","stream":7})", R"({"op":"begin","locale":["en"]})",
+                             R"({"op":"feed","pcm":{}})"})
         EXPECT_FALSE(decodeRequest(line)) << line;
-    }
 }
 
 TEST(HelperError, TextualFormQuotesTheMessage) {

@@ -71,13 +71,13 @@ class Recognition(unittest.TestCase):
         with AsrServer() as server:
             server.request(op="begin")
             fed, _ = server.feed_samples(samples, chunk_ms=200, start_ms=60000)
+            # Recognition may lag the feeding on a busy machine; empty chunks wait for it.
+            while len(fed) < 3:
+                fed += self.feed_until_segments(server)
             finished = server.request(op="finish")["segments"]
             status, _, err = server.close()
-        self.assertEqual((status, err), (0, b""))
-        segments = fed + finished
-        self.assertEqual(len(segments), 3, segments)
-        self.assertGreaterEqual(len(fed), 2, segments)
-        for seg, (first, end), sentence in zip(segments, spans, self.SENTENCES):
+        self.assertEqual((status, err, len(fed), finished), (0, b"", 3, []), fed)
+        for seg, (first, end), sentence in zip(fed, spans, self.SENTENCES):
             # Where the sentence was on the timeline, give or take the edges of its words.
             self.assertGreaterEqual(seg["t0_ms"], 60000 + first // 16 - 100, seg)
             self.assertLessEqual(seg["t1_ms"], 60000 + end // 16 + 100, seg)
@@ -106,55 +106,35 @@ class Recognition(unittest.TestCase):
             self.assertLess(seg["t1_ms"] - seg["t0_ms"], 13000, seg)
         self.assertGreater(recall(" ".join(said).split(), words_of(segments)), 0.6, segments)
 
-    def test_no_segment_bridges_a_gap_in_the_timeline(self):
-        samples, reference = librivox("0870")
-        with AsrServer() as server:
-            server.request(op="begin", stream="room")
-            # Runs of two 1 s chunks, 250 ms of timeline left out between runs.
-            fed, chunks = server.feed_samples(samples, stream="room", start_ms=5000, gap_ms=250, gap_every=2)
-            finished = server.request(op="finish", stream="room")["segments"]
-            status, _, err = server.close()
-        self.assertEqual((status, err), (0, b""))
-        self.assertTrue(all("speaker" not in s for s in fed))
-        self.assertTrue(all(s["speaker"] == "room" for s in finished))
-        segments = fed + finished
-        runs = [(chunks[i][0], chunks[min(i + 1, len(chunks) - 1)][1]) for i in range(0, len(chunks), 2)]
-        for seg in segments:
-            self.assertTrue(any(a <= seg["t0_ms"] <= seg["t1_ms"] <= b for a, b in runs), f"{seg} not in one of {runs}")
-        self.assertGreater(recall(reference, words_of(segments)), 0.4, segments)
-        # Speech starts 150 ms into the clip, in the first chunk.
-        self.assertLess(segments[0]["t0_ms"], 5500)
-
-    def test_finish_without_a_name_closes_every_stream(self):
-        a, reference_a = librivox("0880")
-        b, reference_b = librivox("0930")
-        with AsrServer() as server:
-            server.request(op="begin", stream="alice")
-            server.request(op="begin", stream="bob")
-            segments = []
-            for at in range(0, max(len(a), len(b)), 16000):
-                for name, samples in (("alice", a), ("bob", b)):
-                    if at < len(samples):
-                        segs, _ = server.feed_samples(samples[at:at + 16000], stream=name, start_ms=at // 16)
-                        segments += [dict(s, speaker=name) for s in segs]
-            segments += server.request(op="finish")["segments"]
-            self.assertEqual(server.request(op="feed", stream="bob", pcm="")["error"],
-                             'feed before begin for stream "bob"')
-            server.close()
-        by = {name: [s for s in segments if s["speaker"] == name] for name in ("alice", "bob")}
-        self.assertGreater(recall(reference_a, words_of(by["alice"])), 0.5, segments)
-        self.assertGreater(recall(reference_b, words_of(by["bob"])), 0.5, segments)
-
-    def test_end_of_input_ends_the_server_silently_also_with_open_streams(self):
-        samples, _ = librivox("0890")
-        with AsrServer() as idle, AsrServer() as busy:
+    def test_streams_finish_together_no_segment_bridges_a_gap_and_the_end_of_input_ends_quietly(self):
+        room, room_words = librivox("0870")
+        alice, alice_words = librivox("0880")
+        with AsrServer() as server, AsrServer() as idle:
             # Locales the machine lacks fall back to one it has.
-            for stream, locale in (("default", "fr_FR"), ("uk", "en-GB")):
-                self.assertEqual(busy.request(op="begin", stream=stream, locale=locale),
+            for stream, locale in (("room", "fr_FR"), ("alice", "en-GB")):
+                self.assertEqual(server.request(op="begin", stream=stream, locale=locale),
                                  {"ok": True, "downloaded": False})
-            busy.feed_samples(samples[:32000])
-            self.assertEqual(idle.close(), (0, b"", b""))
-            self.assertEqual(busy.close(), (0, b"", b""))
+            # Runs of two 1 s chunks, 250 ms of timeline left out between runs.
+            fed, chunks = server.feed_samples(room, stream="room", start_ms=5000, gap_ms=250, gap_every=2)
+            fed_alice, _ = server.feed_samples(alice, stream="alice")
+            finished = server.request(op="finish")["segments"]
+            self.assertEqual(server.request(op="feed", stream="alice", pcm="")["error"],
+                             'feed before begin for stream "alice"')
+            # Input that ends with a stream still open, or none begun, ends the server quietly.
+            server.request(op="begin")
+            server.feed_samples(alice[:32000])
+            self.assertEqual((server.close(), idle.close()), ((0, b"", b""), (0, b"", b"")))
+        self.assertTrue(all("speaker" not in s for s in fed + fed_alice))
+        room_segments = fed + [s for s in finished if s["speaker"] == "room"]
+        alice_segments = fed_alice + [s for s in finished if s["speaker"] == "alice"]
+        self.assertEqual(len(room_segments) + len(alice_segments), len(fed + fed_alice + finished))
+        runs = [(chunks[i][0], chunks[min(i + 1, len(chunks) - 1)][1]) for i in range(0, len(chunks), 2)]
+        for seg in room_segments:
+            self.assertTrue(any(a <= seg["t0_ms"] <= seg["t1_ms"] <= b for a, b in runs), f"{seg} not in one of {runs}")
+        self.assertGreater(recall(room_words, words_of(room_segments)), 0.4, room_segments)
+        self.assertGreater(recall(alice_words, words_of(alice_segments)), 0.5, alice_segments)
+        # Speech starts 150 ms into the clip, in the first chunk.
+        self.assertLess(room_segments[0]["t0_ms"], 5500)
 
 
 class Framing(unittest.TestCase):

@@ -1,143 +1,93 @@
-"""Runs tevoli-systemaudio as the host does and reads its stream: the header line,
-then float32 little-endian interleaved PCM. Shared by the tests, the demo and the
-benchmark."""
+"""tevoli-systemaudio run as the host runs it: the header line, then float32 PCM."""
 import array
 import math
 import os
 import select
+import signal
 import subprocess
-import threading
+import tempfile
 import time
 
 import tevoli_harness
 
 
 class SystemAudioCapture:
+    """The audio after the header goes to a file through `cat`, which `pause` stops."""
+
     def __init__(self, env, header_timeout=10, program=None):
         self.started = time.monotonic()
         self.proc = subprocess.Popen([program or tevoli_harness.binary("tevoli-systemaudio")], env=env,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.fd = self.proc.stdout.fileno()
-        self.audio, self.first_audio, self.lock = bytearray(), None, threading.Lock()
-        self.reading, self.closing = threading.Event(), threading.Event()
-        self.reading.set()
-        self.header = self._read_header(header_timeout)
+        self.header = b""
+        while not self.header.endswith(b"\n"):
+            if not select.select([self.proc.stdout], [], [], header_timeout)[0]:
+                raise TimeoutError("no header line")
+            byte = os.read(self.proc.stdout.fileno(), 1)  # one at a time: nothing of the audio is taken
+            if not byte:
+                break
+            self.header += byte
         self.header_time = time.monotonic()
         fields = self.header.split()
         self.rate, self.channels = (int(fields[1]), int(fields[2])) if fields[:1] == [b"TEVOLI_AUDIO"] else (0, 0)
-        self.thread = threading.Thread(target=self._read_audio, daemon=True)
-        self.thread.start()
-
-    def _read_header(self, timeout):
-        line, deadline = b"", time.monotonic() + timeout
-        while not line.endswith(b"\n"):
-            if not select.select([self.fd], [], [], max(0, deadline - time.monotonic()))[0]:
-                raise TimeoutError("no header line")
-            byte = os.read(self.fd, 1)  # one at a time: nothing of the audio is taken
-            if not byte:
-                break
-            line += byte
-        return line
-
-    def _read_audio(self):
-        while not self.closing.is_set():
-            if not self.reading.wait(0.1) or not select.select([self.fd], [], [], 0.1)[0]:
-                continue
-            data = os.read(self.fd, 1 << 16)
-            if not data:
-                return
-            with self.lock:
-                self.first_audio = self.first_audio or time.monotonic()
-                self.audio += data
-
-    def pause(self):
-        self.reading.clear()
-
-    def resume(self):
-        self.reading.set()
-
-    def close_stream(self):
-        """The host stops reading and closes its end of the pipe."""
-        self.closing.set()
-        self.thread.join()
+        self.audio = tempfile.TemporaryFile(prefix="tevoli-audio-")
+        self.reader = subprocess.Popen(["cat"], stdin=self.proc.stdout, stdout=self.audio)
         self.proc.stdout.close()
 
+    def pause(self):
+        self.reader.send_signal(signal.SIGSTOP)
+
+    def resume(self):
+        self.reader.send_signal(signal.SIGCONT)
+
+    def close_stream(self):
+        self.reader.kill()
+        self.reader.wait()
+
     def byte_count(self):
-        with self.lock:
-            return len(self.audio)
+        return os.fstat(self.audio.fileno()).st_size
 
     def wait_for_audio(self, seconds_after_first=0.0, timeout=15):
         """Waits for the first audio byte, then `seconds_after_first` of stream."""
-        tevoli_harness.wait_until(lambda: self.first_audio is not None, timeout, what="first audio")
+        tevoli_harness.wait_until(lambda: self.byte_count() > 0, timeout, what="first audio")
         want = int(seconds_after_first * self.rate) * self.channels * 4
         tevoli_harness.wait_until(lambda: self.byte_count() >= want, timeout + seconds_after_first, what="audio")
 
     def finish(self, sig=None, timeout=10):
-        """Stops the program (with `sig`, or waits for it to end); returns (status,
-        stderr text) once the stream is read to its end."""
+        """(status, standard error) once the program ended (with `sig`) and its stream is read."""
         if sig is not None:
             self.proc.send_signal(sig)
         status = self.proc.wait(timeout)
         self.resume()
-        self.thread.join(timeout)
+        self.reader.wait(timeout)
         err = self.proc.stderr.read().decode()
-        self.proc.stdout.close()
         self.proc.stderr.close()
         return status, err
 
     def samples(self):
         """The stream as floats, whole frames only."""
-        with self.lock:
-            whole = len(self.audio) - len(self.audio) % (4 * max(self.channels, 1))
-            return array.array("f", bytes(self.audio[:whole]))
+        self.audio.seek(0)
+        data = self.audio.read()
+        return array.array("f", data[:len(data) - len(data) % (4 * max(self.channels, 1))])
 
 
 def level_dbfs(samples):
-    """RMS level of float samples in dB below full scale."""
     rms = math.sqrt(sum(s * s for s in samples) / len(samples)) if samples else 0
     return 20 * math.log10(rms) if rms > 0 else -math.inf
 
 
-def frequency(left, rate):
-    crossings = sum(1 for a, b in zip(left, left[1:]) if (a < 0) != (b < 0))
-    return crossings / 2 / (len(left) / rate)
-
-
-def loud_windows(left, rate, window=0.01):
-    """The `window`-second pieces of `left` as loud as a sine of amplitude 0.5
-    (media.write_tone's), with where each starts."""
-    size = int(window * rate)
-    for start in range(0, len(left) - size + 1, size):
-        if level_dbfs(left[start:start + size]) >= -10.5:
-            yield start, left[start:start + size]
-
-
-def tone_frequency(left, rate):
-    """A tone's frequency over its loud pieces only: a player starved on a busy machine
-    puts a moment of silence into the sink, which is no fault of the capture."""
-    crossings = seconds = 0
-    for start, piece in loud_windows(left, rate):
-        piece = left[start:start + len(piece) + 1]  # with the next sample: no crossing falls between pieces
-        crossings += sum(1 for a, b in zip(piece, piece[1:]) if (a < 0) != (b < 0))
-        seconds += (len(piece) - 1) / rate
-    return crossings / 2 / seconds if seconds else 0.0
-
-
-def tones(samples, rate, frequencies, window=0.01):
-    """The stream's tones in order, as (nominal frequency, measured frequency,
-    seconds), from windows of `window` seconds: each window as loud as a sine of
-    amplitude 0.5 (media.write_tone's) counts for the one of `frequencies` it is
-    nearest. Tones need not be apart in the stream: a server may deliver little or
-    nothing while a sink is idle."""
-    size = int(window * rate)
-    found = []  # [tone, first frame, frame after the last window]
-    for start, left in loud_windows(samples[0::2], rate, window):
-        hz = frequency(left, rate)
-        tone = min(frequencies, key=lambda f: abs(hz - f))
-        if abs(hz - tone) > tone / 4:
-            continue  # where one tone ends and the next begins
+def tones(samples, rate, frequencies):
+    """The stream's tones in order as (nominal, measured frequency, seconds), from 10 ms
+    pieces of the left channel as loud as write_tone's, each counted for the frequency
+    its zero crossings are nearest. A starved player's silence is no fault of ours."""
+    size, left, found = rate // 100, samples[0::2], []  # [tone, first frame, end, crossings, pieces]
+    for start in range(0, len(left) - size, size):
+        piece = left[start:start + size + 1]  # with the next sample: no crossing falls between pieces
+        crossings = sum(1 for a, b in zip(piece, piece[1:]) if (a < 0) != (b < 0))
+        tone = min(frequencies, key=lambda f: abs(crossings * 50 - f))
+        if level_dbfs(piece[:-1]) < -10.5 or abs(crossings * 50 - tone) > tone / 4:
+            continue  # quiet, or where one tone ends and the next begins
         if not found or found[-1][0] != tone:
-            found.append([tone, start, 0])
-        found[-1][2] = start + size
-    return [(tone, tone_frequency(samples[2 * first:2 * end:2], rate), round((end - first) / rate, 3))
-            for tone, first, end in found]
+            found.append([tone, start, 0, 0, 0])
+        found[-1][2:] = [start + size, found[-1][3] + crossings, found[-1][4] + 1]
+    return [(tone, crossings * 50 / pieces, round((end - first) / rate, 3))
+            for tone, first, end, crossings, pieces in found]

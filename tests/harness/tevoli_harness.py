@@ -1,13 +1,12 @@
-"""Private real services for end-to-end tests, demos and benchmarks.
-
-Every service runs in a fresh temporary folder, dies with the process that
-started it (PR_SET_PDEATHSIG), and is torn down by its context manager, also
-when a test fails. Nothing here touches a desktop session of the machine.
-"""
+"""Private real services for end-to-end tests, demos and benchmarks (PulseAudio, PipeWire,
+Xvfb, sway, KWin, GNOME Shell), each in a fresh folder, dying with its starter and torn
+down by its context manager; nothing here touches a desktop session of the machine."""
 import contextlib
 import ctypes
+import glob
 import json
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -17,9 +16,8 @@ import time
 
 _libc = ctypes.CDLL(None, use_errno=True)
 PR_SET_PDEATHSIG = 1
-# Runs a command in a PID namespace of its own, with a /proc that shows only its
-# processes; its first process is process 1. Without root, a user namespace grants
-# the right to make it.
+# A command in a PID namespace of its own (its first process is process 1) with a /proc
+# of its own; without root, a user namespace grants the right to make it.
 OWN_PIDS = ["unshare", "--pid", "--fork", "--mount-proc"] + (["--map-root-user"] if os.getuid() else [])
 
 
@@ -54,8 +52,7 @@ def binary(name):
 
 
 def run(program, *args, timeout=240, **kwargs):
-    """Runs a command to its end, the suite's programs (tevoli-...) from the build tree:
-    no standard input unless `input` is given, the outputs captured unless given."""
+    """Runs a command (ours from the build tree) to its end, without input unless given."""
     for stream in ("stdout", "stderr"):
         kwargs.setdefault(stream, subprocess.PIPE)
     if "input" not in kwargs:
@@ -73,9 +70,47 @@ def wait_until(predicate, timeout, interval=0.05, what="condition"):
     raise TimeoutError(f"timed out waiting for {what}")
 
 
-class PrivatePulse:
-    """A PulseAudio daemon of our own with a null sink (default output) and a
-    null source (default input), reached through `env`'s PULSE_SERVER."""
+def _ended(pid):
+    """Whether the process is gone or has ended (a zombie has)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
+
+
+class Service:
+    """A service in a fresh folder (`dir`) logging there; `_start` sets `proc` and `env`."""
+
+    NAME = "service"
+
+    def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix=f"tevoli-{self.NAME.split()[0].lower()}-")
+        self.log = open(os.path.join(self.dir, "service.log"), "w")
+        try:
+            self._start()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def _running(self):
+        if self.proc.poll() is not None:
+            raise RuntimeError(f"{self.NAME} exited: " + open(self.log.name).read()[-3000:])
+        return True
+
+    def __exit__(self, *exc):
+        if hasattr(self, "proc"):
+            self._stop()
+        self.log.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def _stop(self):
+        stop(self.proc)
+
+
+class PrivatePulse(Service):
+    """PulseAudio with a null sink and a null source as defaults, at `env`'s PULSE_SERVER."""
 
     NAME = "PulseAudio"
     SINK = "tevoli_sink"
@@ -84,29 +119,18 @@ class PrivatePulse:
     def __init__(self, rate=44100):
         self.rate = rate
 
-    def __enter__(self):
-        self.dir = tempfile.mkdtemp(prefix="tevoli-pulse-")
+    def _start(self):
         self.socket = os.path.join(self.dir, "pulse", "native")
-        self.server = f"unix:{self.socket}"
-        self.env = dict(os.environ, PULSE_SERVER=self.server)
-        self.log = open(os.path.join(self.dir, "daemon.log"), "w")
-        try:
-            self.proc = self._start(self._daemon_env())
-            wait_until(self._ready, 15, what=self.NAME)
-            self._add_devices()
-        except BaseException:
-            self.__exit__(None, None, None)
-            raise
-        return self
-
-    def _daemon_env(self):
-        env = dict(os.environ, XDG_RUNTIME_DIR=self.dir, HOME=self.dir,
-                   PULSE_RUNTIME_PATH=os.path.join(self.dir, "pulse"),
+        self.env = dict(os.environ, PULSE_SERVER=f"unix:{self.socket}")
+        env = {k: v for k, v in os.environ.items() if k != "PULSE_SERVER"}
+        env.update(XDG_RUNTIME_DIR=self.dir, HOME=self.dir, PULSE_RUNTIME_PATH=os.path.dirname(self.socket),
                    PULSE_STATE_PATH=os.path.join(self.dir, "state"))
-        env.pop("PULSE_SERVER", None)
-        return env
+        self.proc = self._daemon(env)
+        wait_until(lambda: self._running() and subprocess.run(["pactl", "info"], env=self.env, capture_output=True)
+                   .returncode == 0, 15, what=self.NAME)
+        self._add_devices()
 
-    def _start(self, env):
+    def _daemon(self, env):
         return spawn([
             "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
             "--high-priority=no", "--disable-shm=yes", "--use-pid-file=no",
@@ -117,21 +141,6 @@ class PrivatePulse:
 
     def _add_devices(self):
         pass
-
-    def _check_running(self):
-        if self.proc.poll() is not None:
-            raise RuntimeError(f"{self.NAME} exited: " + open(self.log.name).read())
-
-    def _ready(self):
-        self._check_running()
-        return subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode == 0
-
-    def __exit__(self, *exc):
-        if hasattr(self, "proc"):
-            stop(self.proc)
-        self.log.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env, check=True,
@@ -150,10 +159,9 @@ class PrivatePulse:
         wait_until(lambda: not self.pactl_json("list", "sinks"), 10, what="no sink")
 
     def set_default(self, kind, device):
-        """Makes `device` the default sink or source, asking again until the server
-        reports it: a server may land a new default a moment after it was asked for."""
+        """Asks until the server reports it: a new default may land a moment later."""
         def made_default():
-            self._check_running()
+            self._running()
             subprocess.run(["pactl", f"set-default-{kind}", device], env=self.env, capture_output=True)
             return self.pactl(f"get-default-{kind}").strip() == device
         wait_until(made_default, 10, what=f"default {kind} {device}")
@@ -164,47 +172,77 @@ class PrivatePulse:
         return {s["name"]: s["state"] for s in self.pactl_json("list", "sources")}.get(name)
 
     def play(self, wav_path, sink=None):
-        """Plays a sound file into a sink (ours by default); returns the running player."""
         return spawn(["paplay", f"--device={sink or self.SINK}", wav_path], env=self.env,
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def record_default_source(self):
-        """Starts a recording from the default source (a microphone in use)."""
+    def record_default_source(self):  # a microphone in use
         return spawn(["parec", "--raw"], env=self.env, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
 
 
-def write_wireplumber_config(config_home):
-    """The session manager's configuration under `config_home` (XDG_CONFIG_HOME), without
-    its Bluetooth part, which needs a running logind (absent in containers and chroots)
-    and ends the session manager without one."""
+# What a desktop session has of its own: the session bus of dbus-run-session; a second
+# bus standing in for the system bus (KWin otherwise waits on the machine's logind, the
+# Shell dies on a stale logind socket); the session's folders in the bus's activation
+# environment (else a service the bus starts, such as dconf, writes elsewhere).
+SESSION = r"""
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/system_bus"
+dbus-daemon --session --address="$DBUS_SYSTEM_BUS_ADDRESS" --nofork --nopidfile &
+while [ ! -S "$XDG_RUNTIME_DIR/system_bus" ]; do sleep 0.05; done
+dbus-update-activation-environment HOME XDG_RUNTIME_DIR XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME \
+  XDG_STATE_HOME DBUS_SYSTEM_BUS_ADDRESS
+echo "$DBUS_SESSION_BUS_ADDRESS" > "$XDG_RUNTIME_DIR/session_bus"
+"""
+# PipeWire and its session manager, which gives up when the daemon is not listening yet.
+PIPEWIRE = r"""
+pipewire &
+while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do kill -0 $! || exit 1; sleep 0.05; done
+wireplumber &
+"""
+# Taken from the environment of the machine or of a test: never a session's own.
+SESSION_VARIABLES = ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS",
+                     "PULSE_SERVER", "PIPEWIRE_RUNTIME_DIR", "SWAYSOCK", "KWIN_COMPOSE")
+
+
+def start_session(service, script, *args):
+    """Starts `script` in a session whose runtime folder and home are `service.dir`;
+    returns its environment (without its bus)."""
+    env = {k: v for k, v in os.environ.items() if k not in SESSION_VARIABLES}
+    env.update(XDG_RUNTIME_DIR=service.dir, HOME=service.dir, PIPEWIRE_RUNTIME_DIR=service.dir)
+    for kind in ("DATA", "CONFIG", "CACHE", "STATE"):
+        env[f"XDG_{kind}_HOME"] = os.path.join(service.dir, kind.lower())
+        os.makedirs(env[f"XDG_{kind}_HOME"], exist_ok=True)
+    # The session manager without its Bluetooth part, which needs a running logind
+    # (absent in containers and chroots) and ends the session manager without one.
     with open("/usr/share/wireplumber/wireplumber.conf") as f:
         conf = re.sub(r"^.*name = bluetooth\.lua,.*$", "", f.read(), flags=re.M)
-    os.makedirs(os.path.join(config_home, "wireplumber"))
-    with open(os.path.join(config_home, "wireplumber", "wireplumber.conf"), "w") as f:
+    os.makedirs(os.path.join(env["XDG_CONFIG_HOME"], "wireplumber"))
+    with open(os.path.join(env["XDG_CONFIG_HOME"], "wireplumber", "wireplumber.conf"), "w") as f:
         f.write(conf)
+    service.proc = spawn(["dbus-run-session", "--", "bash", "-c", SESSION + script, "session", *args], env=env,
+                         stdout=service.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    return env
+
+
+def session_bus(service):
+    """The session's bus address, once the session has one."""
+    path = os.path.join(service.dir, "session_bus")
+    wait_until(lambda: service._running() and os.path.exists(path) and os.path.getsize(path), 60,
+               what=f"{service.NAME}'s session bus")
+    with open(path) as f:
+        return f.read().strip()
 
 
 class PrivatePipeWire(PrivatePulse):
-    """PipeWire with its session manager and pulse server, headless on a session bus
-    of its own, with the same devices as PrivatePulse. Its pulse server loads no
-    null source: a virtual source node stands in for the microphone."""
+    """PipeWire, its session manager and pulse server in a session of their own, with
+    PrivatePulse's devices (a virtual source node stands in for the null source)."""
 
     NAME = "PipeWire"
-    # The session manager gives up when the daemon is not listening yet. The session
-    # ends as soon as one of the three daemons does.
-    LAUNCH = ('pipewire & while [ ! -S "$PIPEWIRE_RUNTIME_DIR/pipewire-0" ]; do '
-              'kill -0 $! || exit 1; sleep 0.05; done; wireplumber & pipewire-pulse & wait -n')
 
-    def _start(self, env):
-        config = os.path.join(self.dir, "config")
-        env.update(XDG_CONFIG_HOME=config, XDG_STATE_HOME=os.path.join(self.dir, "state"),
-                   PIPEWIRE_RUNTIME_DIR=self.dir)
+    def _daemon(self, env):
         os.makedirs(os.path.dirname(self.socket))
-        os.chmod(self.dir, 0o700)
-        write_wireplumber_config(config)
-        return spawn(["dbus-run-session", "--", "bash", "-c", self.LAUNCH], env=env, stdout=self.log,
-                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        # The session ends as soon as one of the daemons does.
+        start_session(self, PIPEWIRE + "pipewire-pulse & wait -n")
+        return self.proc
 
     def _add_devices(self):
         self.add_sink(self.SINK, self.rate)
@@ -220,14 +258,13 @@ class PrivatePipeWire(PrivatePulse):
         super().remove_every_sink()
 
 
-class PrivateX:
-    """An Xvfb display of our own, with Composite and X-Resource, in `env`'s DISPLAY.
-    Only clients with its cookie (`env`'s XAUTHORITY) get in: a client of another
-    test that meets this display number, or ours meeting another server, is refused
-    instead of showing windows where they do not belong."""
+class PrivateX(Service):
+    """Xvfb with Composite and X-Resource at `env`'s DISPLAY, letting in only clients
+    with its cookie: another test's client meeting its number is refused."""
 
-    def __enter__(self):
-        self.dir = tempfile.mkdtemp(prefix="tevoli-x-")
+    NAME = "Xvfb"
+
+    def _start(self):
         auth = os.path.join(self.dir, "Xauthority")
         cookie = os.urandom(16).hex()
         # The server takes every cookie of its file, whatever display it is filed under.
@@ -236,20 +273,269 @@ class PrivateX:
         self.proc = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24",
                            "+extension", "Composite", "+extension", "X-Resource",
                            "-nolisten", "tcp", "-noreset", "-auth", auth],
-                          pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+                          pass_fds=(write_end,), stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end, "rb") as pipe:
             number = pipe.readline().strip()
         if not number:
-            self.__exit__()
-            raise RuntimeError("Xvfb did not start")
+            raise RuntimeError("Xvfb did not start: " + open(self.log.name).read()[-3000:])
         self.display = ":" + number.decode()
         subprocess.run(["xauth", "-f", auth, "add", self.display, ".", cookie], check=True)
         self.env = dict(os.environ, DISPLAY=self.display, XAUTHORITY=auth)
-        return self
 
-    def __exit__(self, *exc):
-        if hasattr(self, "proc"):
-            stop(self.proc)
-        shutil.rmtree(self.dir, ignore_errors=True)
+
+USER = "tevoli-desktop"
+
+
+def desktop_user():
+    """(uid, gid) of a session: ours, or when we are root those of a user made for it."""
+    if os.getuid() != 0:
+        return os.getuid(), os.getgid()
+    for _ in range(50):  # tests made at once may race to make the user
+        with contextlib.suppress(KeyError):
+            entry = pwd.getpwnam(USER)
+            return entry.pw_uid, entry.pw_gid
+        subprocess.run(["useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
+                        "--shell", "/usr/sbin/nologin", USER], capture_output=True)
+        time.sleep(0.1)
+    raise RuntimeError(f"could not make the user {USER}")
+
+
+class PrivateSway(Service):
+    """sway on a headless 1280x720 output with XWayland. It refuses root, so as root it
+    and what `spawn` and `run` start run as a user made for it; `file` puts what they
+    run where that user may run it."""
+
+    NAME = "sway"
+    CONFIG = ("output HEADLESS-1 resolution 1280x720\nxwayland enable\ndefault_border none\n"
+              "default_floating_border none\n")
+
+    def _start(self):
+        self.uid, self.gid = desktop_user()
+        os.chown(self.dir, self.uid, self.gid)
+        self.env = {"HOME": self.dir, "XDG_RUNTIME_DIR": self.dir, "PATH": "/usr/bin:/bin", "SHELL": "/bin/sh",
+                    "LANG": "C.UTF-8"}
+        # The sanitizer build reads its settings from the environment.
+        self.env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
+        self.proc = self.spawn(["sway", "-c", self.file("config", self.CONFIG)], stdout=self.log,
+                               stderr=subprocess.STDOUT, env=dict(self.env, WLR_BACKENDS="headless",
+                                                                  WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1"))
+        wait_until(lambda: self._running() and glob.glob(os.path.join(self.dir, "sway-ipc.*")), 15,
+                   what="sway's socket")
+        self.env["SWAYSOCK"] = glob.glob(os.path.join(self.dir, "sway-ipc.*"))[0]
+        displays = os.path.join(self.dir, "displays")
+        self.swaymsg("exec", f"echo $WAYLAND_DISPLAY $DISPLAY > {displays}.new && mv {displays}.new {displays}")
+        wait_until(lambda: os.path.exists(displays), 15, what="sway's displays")
+        with open(displays) as f:
+            wayland, x = f.read().split()
+        self.env.update(WAYLAND_DISPLAY=wayland, DISPLAY=x)
+
+    def file(self, name, text="", source=None):
+        """A copy of `source`, or `text`, that the session's user may run."""
+        path = os.path.join(self.dir, name)
+        if source:
+            shutil.copy(source, path)
+        else:
+            with open(path, "w") as f:
+                f.write(text)
+        os.chmod(path, 0o755)
+        return path
+
+    def _as_user(self):
+        os.setsid()
+        os.setgroups([])
+        os.setgid(self.gid)
+        os.setuid(self.uid)
+        _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)  # after setuid, which clears it
+
+    def spawn(self, cmd, env=None, **kwargs):
+        return subprocess.Popen(cmd, preexec_fn=self._as_user, env=env or self.env, cwd=self.dir, **kwargs)
+
+    def run(self, cmd, env=None, timeout=30, **kwargs):
+        for stream in ("stdin", "stdout", "stderr"):
+            kwargs.setdefault(stream, subprocess.DEVNULL if stream == "stdin" else subprocess.PIPE)
+        return subprocess.run(cmd, preexec_fn=self._as_user, env=env or self.env, cwd=self.dir, timeout=timeout,
+                              **kwargs)
+
+    def swaymsg(self, *args):
+        result = self.run(["swaymsg", *args])
+        if result.returncode != 0:
+            raise RuntimeError(f"swaymsg {args}: {result.stdout} {result.stderr}")
+        return result.stdout
+
+    def views(self):
+        """sway's windows (nodes with a pid), by container id."""
+        found, nodes = {}, [json.loads(self.swaymsg("-t", "get_tree"))]
+        while nodes:
+            node = nodes.pop()
+            if "pid" in node:
+                found[node["id"]] = node
+            nodes += node.get("nodes", []) + node.get("floating_nodes", [])
+        return found
+
+    def place(self, criteria, width, height, x, y):
+        """Floats the window `criteria` picks at a place and size; its node once shown so."""
+        command = f"{criteria} floating enable, resize set {width} {height}, move position {x} {y}"
+        wait_until(lambda: self.run(["swaymsg", command]).returncode == 0, 15, what=criteria)
+        rect = {"x": x, "y": y, "width": width, "height": height}
+        wait_until(lambda: [v for v in self.views().values() if v["rect"] == rect], 15, what=f"{criteria} at {rect}")
+        return [v for v in self.views().values() if v["rect"] == rect][0]
+
+
+def _children(pid):
+    """{pid: command line} of the process's children."""
+    found = {}
+    for path in glob.glob(f"/proc/{pid}/task/*/children"):
+        with contextlib.suppress(OSError), open(path) as f:
+            for child in f.read().split():
+                with contextlib.suppress(OSError), open(f"/proc/{child}/cmdline", "rb") as cmdline:
+                    found[int(child)] = [arg.decode() for arg in cmdline.read().split(b"\0") if arg]
+    return found
+
+
+class Compositor(Service):
+    """A compositor with XWayland in a session of its own; `pid` is the compositor's."""
+
+    def _compositor_pid(self, name):
+        path = os.path.join(self.dir, name)
+        wait_until(lambda: self._running() and os.path.exists(path) and os.path.getsize(path), 60,
+                   what=f"{self.NAME}'s start")
+        with open(path) as f:
+            return int(f.read())
+
+    def _stop(self):
+        """The compositor first: it removes its XWayland display's lock and socket."""
+        pids = [pid for pid in (getattr(self, "pid", None), getattr(self, "xwayland", None)) if pid]
+        with contextlib.suppress(ProcessLookupError, IndexError):
+            os.kill(pids[0], signal.SIGTERM)
+        for pid in pids:
+            try:
+                wait_until(lambda: _ended(pid), 10, what=f"the end of {self.NAME}")
+            except TimeoutError:
+                os.kill(pid, signal.SIGKILL)
+        stop(self.proc)
+
+
+class PrivateKWin(Compositor):
+    """KWin on a 1280x720 virtual output, run from a copy (the installed one has a file
+    capability a container may lack). `authorised` programs get the .desktop file that
+    grants them its screenshot interface."""
+
+    NAME = "KWin"
+    SOCKET = "wl-test"
+    LAUNCH = r"""
+kbuildsycoca5 --noincremental
+echo $$ > "$XDG_RUNTIME_DIR/kwin.pid"
+exec "$1" --virtual --width 1280 --height 720 --xwayland --no-lockscreen --no-global-shortcuts \
+  --no-kactivities --socket "$2"
+"""
+    DESKTOP_FILE = ("[Desktop Entry]\nType=Application\nName={name}\nExec={path}\nNoDisplay=true\n"
+                    "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n")
+
+    def __init__(self, authorised=()):
+        self.authorised = [os.path.abspath(path) for path in authorised]
+
+    def _start(self):
+        applications = os.path.join(self.dir, "data", "applications")
+        os.makedirs(applications)
+        for i, path in enumerate(self.authorised):
+            with open(os.path.join(applications, f"tevoli-test-{i}.desktop"), "w") as f:
+                f.write(self.DESKTOP_FILE.format(name=os.path.basename(path), path=path))
+        kwin = shutil.copy("/usr/bin/kwin_wayland", os.path.join(self.dir, "kwin_wayland"))
+        env = start_session(self, self.LAUNCH, kwin, self.SOCKET)
+        self.env = dict(env, WAYLAND_DISPLAY=self.SOCKET, DBUS_SESSION_BUS_ADDRESS=session_bus(self))
+        self.pid = self._compositor_pid("kwin.pid")
+        display = []
+
+        def xwayland_ready():
+            for child, args in _children(self.pid).items():
+                if args and os.path.basename(args[0]) == "Xwayland":
+                    self.xwayland, display[:] = child, [arg for arg in args if arg.startswith(":")]
+            return self._running() and display and os.path.exists(f"/tmp/.X11-unix/X{display[0][1:]}")
+        wait_until(xwayland_ready, 60, what="KWin's XWayland")
+        self.env["DISPLAY"] = display[0]
+        # Screenshots need KWin's compositing up: its interface appears with it.
+        wait_until(lambda: self._running() and b"CaptureWindow" in subprocess.run(
+            ["qdbus", "org.kde.KWin", "/org/kde/KWin/ScreenShot2"], env=self.env, capture_output=True).stdout,
+            60, 0.1, what="KWin's screenshot interface")
+
+    def qdbus(self, *args):
+        return subprocess.run(["qdbus", "org.kde.KWin", *args], env=self.env, check=True,
+                              capture_output=True, text=True).stdout
+
+
+def built_extensions():
+    """The Shell extensions of the build tree, which answer the build tree's tevoli-window."""
+    folder = os.path.join(os.path.dirname(binary("tevoli-window")), os.pardir, "share", "gnome-shell", "extensions")
+    return sorted(glob.glob(os.path.join(folder, "*@*")))
+
+
+class PrivateGnomeShell(Compositor):
+    """A headless GNOME Shell with PipeWire, `extensions` (folders named by uuid)
+    installed and enabled and `enable` enabled. An extension of ours leaves the Overview
+    (windows are painted as themselves only outside it), then says the Shell is ready."""
+
+    NAME = "GNOME Shell"
+    LAUNCH = PIPEWIRE + r"""
+gsettings set org.gnome.shell enabled-extensions "$1"
+echo $$ > "$XDG_RUNTIME_DIR/shell.pid"
+exec gnome-shell --headless --wayland --virtual-monitor 1280x720 --wayland-display wl-tevoli
+"""
+    READY = "shell-ready@tests.tevoli.com"
+    READY_JS = r"""
+const {GLib} = imports.gi;
+const Main = imports.ui.main;
+
+function init() {}
+
+function enable() {
+    const ready = () => GLib.file_set_contents(`${GLib.get_user_runtime_dir()}/shell-ready`,
+                                               GLib.getenv('DISPLAY') ?? '');
+    const hide = () => {
+        Main.overview.connect('hidden', ready);
+        Main.overview.hide();
+        if (!Main.overview.visible)
+            ready();
+    };
+    if (Main.layoutManager._startingUp)
+        Main.layoutManager.connect('startup-complete', hide);
+    else
+        hide();
+}
+
+function disable() {}
+"""
+
+    def __init__(self, extensions=(), enable=()):
+        self.extensions = list(extensions)
+        self.enable = list(enable)
+
+    def _start(self):
+        installed = os.path.join(self.dir, "data", "gnome-shell", "extensions")
+        for folder in self.extensions:
+            shutil.copytree(folder, os.path.join(installed, os.path.basename(folder)))
+        ready = os.path.join(installed, self.READY)
+        os.makedirs(ready)
+        with open(os.path.join(ready, "metadata.json"), "w") as f:
+            json.dump({"uuid": self.READY, "name": "ready", "description": "tests", "shell-version": ["43", "44"]}, f)
+        with open(os.path.join(ready, "extension.js"), "w") as f:
+            f.write(self.READY_JS)
+        uuids = [os.path.basename(folder) for folder in self.extensions] + self.enable + [self.READY]
+        # Mutter refuses an X socket folder that is not world-writable and sticky, and makes
+        # a missing one under the process's umask: it gets the mode a booted system gives it.
+        os.makedirs("/tmp/.X11-unix", exist_ok=True)
+        if os.stat("/tmp/.X11-unix").st_uid == os.getuid():
+            os.chmod("/tmp/.X11-unix", 0o1777)
+        env = start_session(self, self.LAUNCH, json.dumps(uuids).replace('"', "'"))
+        self.pid = self._compositor_pid("shell.pid")
+        ready_file = os.path.join(self.dir, "shell-ready")
+        wait_until(lambda: self._running() and os.path.exists(ready_file), 90, 0.1, what="GNOME Shell")
+        with open(ready_file) as f:
+            display = f.read()
+        self.env = dict(env, DBUS_SESSION_BUS_ADDRESS=session_bus(self), WAYLAND_DISPLAY="wl-tevoli",
+                        DISPLAY=display, XAUTHORITY=glob.glob(os.path.join(self.dir, ".mutter-Xwaylandauth.*"))[0])
+
+    def call(self, name, path, method, *args):
+        return subprocess.run(["gdbus", "call", "--session", "--dest", name, "--object-path", path,
+                               "--method", method, *args], env=self.env, capture_output=True, text=True,
+                              timeout=30)

@@ -1,6 +1,5 @@
-"""tevoli-apple-llm as the host runs it, and a stand-in local model server on the real
-discovery addresses; the test module runs in a network namespace of its own
-(in_own_netns), so the fixed ports never clash with anything on the machine."""
+"""tevoli-apple-llm as the host runs it, and a stand-in model server on the discovery
+ports, in a network namespace of its own (in_own_netns)."""
 import http.server
 import itertools
 import json
@@ -26,11 +25,8 @@ def require_own_netns():
 
 
 class StandIn(http.server.ThreadingHTTPServer):
-    """A stand-in model server on 127.0.0.1:`port`, serving on a thread of the test:
-    GET /v1/models lists `models`, and each POST /v1/chat/completions takes the next
-    of `chat` (the last one repeats): echo (answers with the request's body), context
-    (llama.cpp's exceed_context_size_error), error (HTTP 500), close (drops the
-    connection unanswered)."""
+    """A model server on 127.0.0.1:`port` listing `models`; each chat takes the next of
+    `chat` (the last repeats): echo (the request's body), context, error, close."""
 
     def __init__(self, port, models="standin-model", chat="echo"):
         super().__init__(("127.0.0.1", port), StandInHandler)
@@ -84,7 +80,6 @@ class StandInHandler(http.server.BaseHTTPRequestHandler):
 
 
 class Helper:
-    """The helper as the host runs it: requests in, one reply line each."""
 
     def __init__(self, program=None):
         self.program = program or binary("tevoli-apple-llm")
@@ -99,7 +94,7 @@ class Helper:
         return self.proc.stdout.readline()
 
     def finish(self):
-        """Closes the input; returns (rest of standard output, standard error, exit status)."""
+        """(rest of standard output, standard error, status) once the input is closed."""
         out, err = self.proc.communicate(timeout=60)
         return out, err, self.proc.returncode
 

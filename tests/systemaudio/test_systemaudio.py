@@ -11,7 +11,7 @@ import unittest
 
 import media
 import tevoli_harness
-from systemaudio_client import SystemAudioCapture, level_dbfs, tone_frequency, tones
+from systemaudio_client import SystemAudioCapture, tones
 
 RATE = 48000  # not the servers' default, so the header must come from the sink
 OTHER_RATE = 44100  # sinks that come later run at other rates: the server converts
@@ -66,9 +66,9 @@ class SystemAudio:
         cls.addClassCleanup(cls.server.__exit__, None, None, None)
         cls.media = tempfile.TemporaryDirectory(prefix="tevoli-systemaudio-test-")
         cls.addClassCleanup(cls.media.cleanup)
-        cls.tone, cls.before, cls.after = (os.path.join(cls.media.name, name) for name in ("tone", "before", "after"))
-        for path, seconds, hz in ((cls.tone, 2.0, 1000.0), (cls.before, 0.6, 1000.0), (cls.after, 0.6, 500.0)):
-            media.write_tone(path, seconds, frequency=hz, rate=RATE)
+        cls.before, cls.after = (os.path.join(cls.media.name, name) for name in ("before", "after"))
+        for path, hz in ((cls.before, 1000.0), (cls.after, 500.0)):
+            media.write_tone(path, 0.6, frequency=hz, rate=RATE)
 
     def fresh_server(self):
         server = self.SERVER(rate=RATE).__enter__()
@@ -94,21 +94,7 @@ class SystemAudio:
         self.assertEqual(capture.finish(sig), (0, CAPTURING))
         return capture.samples()
 
-    def test_a_tone_comes_out_whole_at_the_announced_rate_past_a_reader_that_pauses(self):
-        capture = self.start()
-        capture.pause()
-        self.play(self.tone)
-        time.sleep(1.0)  # the program keeps capturing far beyond what the pipe holds
-        capture.resume()
-        samples = self.heard(capture, signal.SIGINT)
-        self.assertEqual(samples[0::2], samples[1::2], "a mono tone plays alike on both channels")
-        loud = [i for i, s in enumerate(samples[0::2]) if abs(s) > 0.05]
-        tone = samples[2 * loud[0]:2 * loud[-1]:2]
-        self.assertAlmostEqual(level_dbfs(tone), -9.0, delta=1.5)  # a 0.5 sine
-        self.assertAlmostEqual(tone_frequency(tone, RATE), 1000.0, delta=10.0)
-        self.assertAlmostEqual((loud[-1] - loud[0]) / RATE, 2.0, delta=0.02, msg="the tone has a gap or a loss")
-
-    def test_the_capture_follows_the_default_sink_and_never_a_microphone(self):
+    def test_the_capture_follows_the_default_sink_and_never_a_microphone_nor_loses_a_sample(self):
         def remove(server, name):
             [sink] = [s for s in server.pactl_json("list", "sinks") if s["name"] == name]
             server.pactl("unload-module", str(sink["owner_module"]))
@@ -142,12 +128,16 @@ class SystemAudio:
                 capture = self.start(server)
                 watch = SourceWatch(server)
                 self.addCleanup(watch.stop)
+                # A host that stops reading for a while: the program keeps capturing far
+                # beyond what the pipe holds.
+                capture.pause()
                 self.play(self.before, server)
+                capture.resume()
                 monitor = change(server) + ".monitor"
                 tevoli_harness.wait_until(lambda: (watch.current() or (None,))[0] == monitor, 15,
                                           what=f"the capture on {monitor}")
                 self.play(self.after, server, monitor[:-len(".monitor")])
-                samples = self.heard(capture, signal.SIGTERM)
+                samples = self.heard(capture, signal.SIGINT)
                 watch.stop()
                 self.assertEqual(watch.not_monitors, set(), "the capture recorded a microphone")
                 # At the announced rate, whatever the sink's own: a wrong rate shifts

@@ -1,8 +1,5 @@
-"""A native Wayland test client (GTK 3): one undecorated window of a chosen size,
-title, app id and colour (or one with a shadow and no title bar), run by
-window_clients.py under the process name the test chooses. Prints its process id
-once the window is drawn. Standard input takes "color RRGGBB" lines, each answered
-"ok" once the new colour is drawn; end of input quits."""
+"""A Wayland test window (GTK 3) of a chosen size, title, app id and colour; prints its
+process id once drawn, answers each "color RRGGBB" line "ok" once drawn so."""
 import argparse
 import os
 import sys
@@ -17,8 +14,7 @@ parser.add_argument("--size", default="640x480")
 parser.add_argument("--title", default="")
 parser.add_argument("--color", default="3366cc")
 parser.add_argument("--app-id", default="TestWindow")
-# A client-side shadow, without a title bar: the window lies inside a larger buffer,
-# as a decorated window does, and is still exactly its size and colour.
+# A client-side shadow: the window lies inside a larger buffer, as a decorated one does.
 parser.add_argument("--shadow", action="store_true")
 opts = parser.parse_args()
 GLib.set_prgname(opts.app_id)

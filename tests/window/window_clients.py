@@ -1,30 +1,31 @@
-"""Test windows on a private X display, owned by processes with chosen names.
-
-The identity rule reads /proc/<pid>/exe, which resolves symlinks, so each name
-gets its own copy of Debian's Python interpreter (the one python3-xlib is for),
-which runs window_owner.py.
-"""
+"""Test windows of processes with chosen names: X11 ones (window_owner.py) and Wayland
+ones (wayland_window.py). An identity is read from /proc/<pid>/exe, which resolves
+symlinks, so each name is a copy of the system's Python running the client."""
 import os
 import shutil
 import tempfile
 
 import tevoli_harness
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+
 
 class WindowClients:
-    def __init__(self, env):
-        self.env = env
-        self.dir = tempfile.mkdtemp(prefix="tevoli-windows-")
+    """`folder` holds the copies and `spawn` starts them (a session's own, for its user)."""
+
+    def __init__(self, env, folder=None, spawn=tevoli_harness.spawn):
+        self.env, self.spawn = env, spawn
+        self.dir = tempfile.mkdtemp(prefix="tevoli-windows-", dir=folder)
+        os.chmod(self.dir, 0o755)
         self.clients = []
 
     def open(self, exe_name, *options, client="window_owner.py"):
-        """Opens a window; returns (process, the number it prints: its window id, or the
-        process id of a Wayland client). Options as the client takes them."""
-        path = os.path.join(self.dir, exe_name)
-        if not os.path.exists(path):
-            shutil.copy(os.path.realpath("/usr/bin/python3"), path)
-        proc = tevoli_harness.spawn([path, os.path.join(os.path.dirname(os.path.abspath(__file__)), client),
-                                     *options], env=self.env, stdin=-1, stdout=-1)
+        """(process, the window id it prints, or a Wayland client's process id)."""
+        path, script = os.path.join(self.dir, exe_name), os.path.join(self.dir, client)
+        for copy, source in ((path, os.path.realpath("/usr/bin/python3")), (script, os.path.join(HERE, client))):
+            if not os.path.exists(copy):
+                shutil.copy(source, copy)
+        proc = self.spawn([path, script, *options], env=self.env, stdin=-1, stdout=-1)
         self.clients.append(proc)
         line = proc.stdout.readline()
         if not line.strip():

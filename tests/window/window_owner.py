@@ -1,8 +1,5 @@
-"""A test X client: one window of a chosen size, place, title, class, colour and
-type, run by window_clients.py under the process name the test chooses. Prints the
-window id once the window is shown (or created, when unmapped). Standard input
-takes "color RRGGBB" lines, each answered "ok" once the server has done it; end of
-input quits."""
+"""An X test window of a chosen size, place, title, class, colour and type; prints its id
+once shown, answers each "color RRGGBB" line "ok" once the server has done it."""
 import argparse
 import os
 import select
