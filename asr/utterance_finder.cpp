@@ -14,6 +14,9 @@ constexpr std::int64_t kLong = 1000;    // from here on any silent frame ends th
 constexpr std::int64_t kLongest = 1200; // cut at the quietest moment since kCutFrom
 constexpr std::int64_t kCutFrom = 800;
 constexpr std::int64_t kQuietFrames = 5;  // the span whose energy makes a moment quiet
+constexpr std::int64_t kQuietLevelFrames = 300;  // the stream's quiet level: its quietest frame in 3 s
+constexpr double kAboveQuiet = 4;                 // 6 dB: louder than that is more than the room's noise
+constexpr std::size_t kHangover = 5;              // how long the detector's verdict outlasts speech
 
 }  // namespace
 
@@ -22,6 +25,8 @@ UtteranceFinder::UtteranceFinder(std::int64_t runStart) : runStart_(runStart), l
 std::optional<UtteranceFinder::Span> UtteranceFinder::frame(bool speech, double energy) {
     const std::int64_t frame = frames_++;
     energies_.push_back(energy);
+    const bool loud = louderThanQuiet(frame, energy);
+    speech = speech && loud;
     std::optional<Span> done;
     if (!inUtterance_) {
         if (speech) {
@@ -54,6 +59,19 @@ std::optional<UtteranceFinder::Span> UtteranceFinder::endRun(std::int64_t runEnd
 std::int64_t UtteranceFinder::keepFrom() const {
     if (inUtterance_) return begin_;
     return std::max(lastEnd_, frameStart(frames_ - kPreRoll));
+}
+
+// The detector also takes a change in the room's noise for speech, as when a recording
+// ends and the room goes on: such a stretch would lengthen an utterance with noise that
+// the whole-utterance normalisation then averages in, or make one of its own. A verdict
+// of speech stands only if a frame it covers is clearly louder than the stream's quiet level.
+bool UtteranceFinder::louderThanQuiet(std::int64_t frame, double energy) {
+    while (!quietest_.empty() && quietest_.back().second >= energy) quietest_.pop_back();
+    quietest_.emplace_back(frame, energy);
+    if (quietest_.front().first <= frame - kQuietLevelFrames) quietest_.pop_front();
+    recent_.push_back(energy);
+    if (recent_.size() > kHangover) recent_.pop_front();
+    return *std::max_element(recent_.begin(), recent_.end()) > kAboveQuiet * quietest_.front().second;
 }
 
 // The middle of the quietest few frames from kCutFrom into the utterance on.

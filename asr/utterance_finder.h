@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <utility>
 
 namespace tevoli::asr {
 
@@ -13,6 +14,7 @@ inline constexpr std::int64_t kFrameSamples = 160;
 // little before speech is detected and ends after a pause; one that has run for
 // about 10 s ends at its next quiet moment, at the latest at the quietest moment
 // of its last seconds, so that a speaker who never stops still gets segments.
+// Detected speech no louder than the run's quiet level is noise.
 // Positions are sample numbers of the stream.
 class UtteranceFinder {
 public:
@@ -32,6 +34,7 @@ public:
 
 private:
     std::int64_t frameStart(std::int64_t frame) const { return runStart_ + frame * kFrameSamples; }
+    bool louderThanQuiet(std::int64_t frame, double energy);
     std::int64_t quietestCut() const;
     Span close(std::int64_t end);
     void forgetEnergiesBefore(std::int64_t sample);
@@ -44,6 +47,8 @@ private:
     std::int64_t silentFrames_ = 0;   // since the utterance's last speech
     std::deque<double> energies_;     // of the frames from keepFrom() on
     std::int64_t firstEnergyFrame_ = 0;
+    std::deque<std::pair<std::int64_t, double>> quietest_;  // frame and energy: the last frames' rising minima
+    std::deque<double> recent_;       // energies of the frames the detector's verdict covers
 };
 
 }  // namespace tevoli::asr

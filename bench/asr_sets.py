@@ -10,6 +10,7 @@ test set), made at run time from Debian's packages:
 The two sets share no sentence and no recording.
 """
 import os
+import random
 import re
 import struct
 import wave
@@ -95,6 +96,43 @@ def development_set(folder):
 def test_set(folder):
     return meetings("test", folder) + transcribed(folder, os.path.join(LIBRIVOX, "transcription"), "LibriVox",
                                                   lambda name: os.path.join(LIBRIVOX, name + ".wav"))
+
+
+def one_stream(name, group, recordings, gaps, seed=1):
+    """The recordings on one timeline as the host feeds one speaker's stream for a whole
+    meeting: gaps[i % len(gaps)] seconds of a quiet room's noise (about -60 dBFS) before
+    the i-th recording and after the last; each recording keeps its own background."""
+    noisy = random.Random(seed)
+    samples = []
+    for i, recording in enumerate(recordings + [None]):
+        samples += [noisy.gauss(0.0, 0.001) for _ in range(round(gaps[i % len(gaps)] * 16000))]
+        if recording:
+            samples += recording.samples
+    return Recording(name, group, samples, [w for r in recordings for w in r.words])
+
+
+# The orders and gaps of the one-stream feeds: the listed order with 1 s of noise, and
+# orders and spacings from a fraction of a second to several seconds.
+ONE_STREAM = [("listed order, 1 s", None, [1.0]), ("reversed, 0.3 s", "reversed", [0.3]),
+              ("shuffled, 3 s", 1, [3.0]), ("shuffled, 0.3 to 3 s", 2, [0.3, 2.2, 0.8, 3.0, 1.5, 0.5])]
+
+
+def one_stream_feeds(recordings, label):
+    """The recordings on one stream in each way of ONE_STREAM."""
+    feeds = []
+    for i, (how, order, gaps) in enumerate(ONE_STREAM):
+        ordered = list(recordings)
+        if order == "reversed":
+            ordered.reverse()
+        elif order is not None:
+            random.Random(order).shuffle(ordered)
+        feeds.append(one_stream(f"{label}-one-stream-{i}", f"{label}, one stream, {how}", ordered, gaps, seed=i + 1))
+    return feeds
+
+
+def joined(name, group, recordings):
+    """Recordings that carry their own pauses, one after another on one stream."""
+    return Recording(name, group, [s for r in recordings for s in r.samples], [w for r in recordings for w in r.words])
 
 
 def edit_distance(ref, hyp):

@@ -79,10 +79,11 @@ public:
     }
 };
 
-// Float samples: `loud` samples of speech after `quiet` samples of silence.
+// Float samples: `loud` samples of speech after `quiet` samples of silence. Speech is
+// never steady: its 10 ms frames alternate between two loudnesses.
 inline std::vector<float> speech(std::size_t quiet, std::size_t loud) {
-    std::vector<float> samples(quiet, 0.0f);
-    samples.resize(quiet + loud, 0.5f);
+    std::vector<float> samples(quiet + loud, 0.0f);
+    for (std::size_t i = 0; i < loud; ++i) samples[quiet + i] = i / kFrameSamples % 2 == 0 ? 0.5f : 0.2f;
     return samples;
 }
 

@@ -98,8 +98,8 @@ TEST_F(RunnerTest, FinishStampsEachStreamsNameAndClosesOnlyWhatItNames) {
     reply("begin", "b");
     feed("", speech(160, 160), 1000);
     feed("mic", speech(0, 320), 2000);
-    feed("b", speech(0, 160), 0);
-    EXPECT_EQ(reply("finish", "b"), R"({"ok":true,"segments":[{"t0_ms":0,"t1_ms":10,"text":"words 160","speaker":"b"}]})");
+    feed("b", speech(160, 160), 0);
+    EXPECT_EQ(reply("finish", "b"), R"({"ok":true,"segments":[{"t0_ms":10,"t1_ms":20,"text":"words 160","speaker":"b"}]})");
     EXPECT_EQ(reply("finish", "unknown"), R"({"ok":true,"segments":[]})");
     EXPECT_EQ(reply("finish"),
               R"({"ok":true,"segments":[{"t0_ms":1010,"t1_ms":1020,"text":"words 160","speaker":""},)"
@@ -121,8 +121,8 @@ TEST_F(RunnerTest, ARecogniserThatStopsFailsEveryLaterRequestOfItsStream) {
     for (int tries = 0; tries < 1000 && feed("broken", {}, 40) != feedFailed; ++tries)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(feed("broken", speech(320, 0), 60), feedFailed);
-    EXPECT_EQ(feed("well", speech(0, 160), 0), R"({"ok":true,"segments":[]})");
-    EXPECT_EQ(reply("finish"), R"({"ok":false,"segments":[{"t0_ms":0,"t1_ms":10,"text":"words 160",)"
+    EXPECT_EQ(feed("well", speech(160, 160), 0), R"({"ok":true,"segments":[]})");
+    EXPECT_EQ(reply("finish"), R"({"ok":false,"segments":[{"t0_ms":10,"t1_ms":20,"text":"words 160",)"
                                R"("speaker":"well"}],"error":"finish failed: )" + stopped);
 }
 

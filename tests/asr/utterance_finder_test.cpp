@@ -11,7 +11,17 @@ namespace {
 using Span = UtteranceFinder::Span;
 
 // Frames described as text: runs of "<count><s|.>" for speech or silence, "q" marking
-// one speech frame quieter than the rest.
+// one speech frame quieter than the rest, "n" noise that the detector takes for speech.
+// Silence is the room's noise; speech alternates between loud and 7 dB less, never
+// steady; "n" is less than 6 dB above the room, "q" has no energy at all.
+double energy(char f, std::int64_t frame) {
+    switch (f) {
+        case 's': return frame % 2 == 0 ? 0.2 : 1.0;
+        case 'n': return 0.12;
+        case 'q': return 0;
+        default: return 0.04;
+    }
+}
 std::vector<char> frames(const std::string& text) {
     std::vector<char> out;
     std::size_t count = 0;
@@ -48,13 +58,17 @@ TEST(UtteranceFinder, CutsUtterancesAtPausesAndLongSpeechAtItsQuietestMoment) {
         {"999s1.", {at(0, 1000)}},
         {"900s5q295s30s", {at(0, 902), at(902, 1230)}},
         {"1200s", {at(0, 802), at(802, 1200)}},
+        // Noise no louder than the quiet level is not speech, past the detector's hangover.
+        {"100n", {}},
+        {"100.50s100n", {at(80, 174)}},
+        {"5q400n", {at(0, 324)}},  // until the 3 s quiet level has risen to the noise's
     };
     for (const Case& c : cases) {
         UtteranceFinder finder(0);
         std::vector<Span> spans;
         std::int64_t frame = 0, kept = 0;
         for (const char f : frames(c.frames)) {
-            if (const auto span = finder.frame(f != '.', f == 's' ? 1.0 : 0.0)) spans.push_back(*span);
+            if (const auto span = finder.frame(f != '.', energy(f, frame))) spans.push_back(*span);
             ++frame;
             EXPECT_LE(kept, finder.keepFrom()) << c.frames;
             kept = finder.keepFrom();

@@ -42,7 +42,7 @@ def synthesize_sentences(sentences, folder, voice="slt", rate=16000):
     try:
         subprocess.run(["festival", "--batch", script_file], check=True, capture_output=True)
         for raw, path in zip(raws, paths):
-            subprocess.run(["sox", raw, "-r", str(rate), "-c", "1", "-b", "16", path], check=True, capture_output=True)
+            subprocess.run(["sox", "-D", raw, "-r", str(rate), "-c", "1", "-b", "16", path], check=True, capture_output=True)
     finally:
         for leftover in [script_file, *raws]:
             if os.path.exists(leftover):
@@ -60,7 +60,7 @@ def synthesize_speech(text, path, rate=16000, voice="slt"):
     try:
         subprocess.run(["text2wave", "-eval", f"({VOICES[voice]})", "-o", raw, text_file],
                        check=True, capture_output=True)
-        subprocess.run(["sox", raw, "-r", str(rate), "-c", "1", "-b", "16", path],
+        subprocess.run(["sox", "-D", raw, "-r", str(rate), "-c", "1", "-b", "16", path],
                        check=True, capture_output=True)
     finally:
         for leftover in (raw, text_file):
