@@ -45,15 +45,12 @@ class AsrServer:
         self.proc = subprocess.Popen([binary("tevoli-apple-asr")], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
-    def send_line(self, line):
-        self.send([line.encode()])
-
     def send(self, pieces):
         self.proc.stdin.writelines(pieces)
         self.proc.stdin.flush()
 
     def request(self, **fields):
-        self.send_line(json.dumps(fields) + "\n")
+        self.send([json.dumps(fields).encode() + b"\n"])
         line = self.proc.stdout.readline()
         if not line:
             raise EOFError("the server closed its output")

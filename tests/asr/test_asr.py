@@ -38,12 +38,6 @@ def recall(reference, heard):
     return found / len(reference)
 
 
-def trimmed(samples, quiet=0.01):
-    """The samples from the first loud one to the last."""
-    loud = [i for i, s in enumerate(samples) if abs(s) > quiet]
-    return samples[loud[0]:loud[-1] + 1]
-
-
 class Recognition(unittest.TestCase):
     SENTENCES = ["good morning everyone", "let me share my screen", "that sounds good to me",
                  "the weather is nice today", "please send me the report tomorrow morning",
@@ -82,29 +76,6 @@ class Recognition(unittest.TestCase):
             self.assertGreaterEqual(seg["t0_ms"], 60000 + first // 16 - 100, seg)
             self.assertLessEqual(seg["t1_ms"], 60000 + end // 16 + 100, seg)
             self.assertGreater(recall(sentence.split(), seg["text"].split()), 0.6, seg)
-
-    def test_speech_without_a_pause_gives_segments_while_fed(self):
-        speech, said = [], []
-        while len(speech) < 40 * 16000:
-            i = len(said) % len(self.SENTENCES)
-            speech += trimmed(self.spoken[i])
-            said.append(self.SENTENCES[i])
-        with AsrServer() as server:
-            server.request(op="begin")
-            fed, _ = server.feed_samples(speech[:20 * 16000], chunk_ms=4000)
-            # Half the speech is fed; waiting, without feeding more, brings a segment.
-            if not fed:
-                fed = self.feed_until_segments(server)
-            self.assertLess(fed[0]["t1_ms"], 20000, fed)
-            more, _ = server.feed_samples(speech[20 * 16000:], chunk_ms=4000, start_ms=20000)
-            segments = fed + more + server.request(op="finish")["segments"]
-            server.close()
-        self.assertGreaterEqual(len(segments), 3, segments)
-        for before, after in zip(segments, segments[1:]):
-            self.assertLessEqual(before["t1_ms"], after["t0_ms"], segments)
-        for seg in segments:
-            self.assertLess(seg["t1_ms"] - seg["t0_ms"], 13000, seg)
-        self.assertGreater(recall(" ".join(said).split(), words_of(segments)), 0.6, segments)
 
     def test_streams_finish_together_no_segment_bridges_a_gap_and_the_end_of_input_ends_quietly(self):
         room, room_words = librivox("0870")

@@ -374,12 +374,14 @@ class PrivateSway(Service):
         return found
 
     def place(self, criteria, width, height, x, y):
-        """Floats the window `criteria` picks at a place and size; its node once shown so."""
+        """Floats the window `criteria` picks at a place and size; its node once shown so.
+        Asked again until then: an X11 client's late answer to its tiling can undo the resize."""
         command = f"{criteria} floating enable, resize set {width} {height}, move position {x} {y}"
-        wait_until(lambda: self.run(["swaymsg", command]).returncode == 0, 15, what=criteria)
         rect = {"x": x, "y": y, "width": width, "height": height}
-        wait_until(lambda: [v for v in self.views().values() if v["rect"] == rect], 15, what=f"{criteria} at {rect}")
-        return [v for v in self.views().values() if v["rect"] == rect][0]
+        placed = lambda: [v for v in self.views().values() if v["rect"] == rect]  # noqa: E731
+        wait_until(lambda: self.run(["swaymsg", command]).returncode == 0 and placed(), 30, 0.5,
+                   what=f"{criteria} at {rect}")
+        return placed()[0]
 
 
 def _children(pid):
