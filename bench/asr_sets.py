@@ -114,7 +114,8 @@ def one_stream(name, group, recordings, gaps, seed=1):
 # The orders and gaps of the one-stream feeds: the listed order with 1 s of noise, and
 # orders and spacings from a fraction of a second to several seconds.
 ONE_STREAM = [("listed order, 1 s", None, [1.0]), ("reversed, 0.3 s", "reversed", [0.3]),
-              ("shuffled, 3 s", 1, [3.0]), ("shuffled, 0.3 to 3 s", 2, [0.3, 2.2, 0.8, 3.0, 1.5, 0.5])]
+              ("shuffled, 3 s", 1, [3.0]), ("shuffled, 0.3 to 3 s", 2, [0.3, 2.2, 0.8, 3.0, 1.5, 0.5]),
+              ("shuffled, 0.7 s", 3, [0.7]), ("shuffled, 2.5 s", 4, [2.5])]
 
 
 def one_stream_feeds(recordings, label):

@@ -133,7 +133,12 @@ class SystemAudio:
                 capture.pause()
                 self.play(self.before, server)
                 capture.resume()
+                # The server acts on our stream alone while the program is stopped: moved, it
+                # would sit on the default source, a microphone.
+                capture.proc.send_signal(signal.SIGSTOP)
                 monitor = change(server) + ".monitor"
+                time.sleep(0.3)
+                capture.proc.send_signal(signal.SIGCONT)
                 tevoli_harness.wait_until(lambda: (watch.current() or (None,))[0] == monitor, 15,
                                           what=f"the capture on {monitor}")
                 self.play(self.after, server, monitor[:-len(".monitor")])
