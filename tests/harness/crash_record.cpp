@@ -10,10 +10,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace {
-
-constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
 
 const char* logPath = nullptr;
 // Made at start: a handler may not format.
@@ -21,11 +20,9 @@ char records[NSIG][PATH_MAX + 96];
 struct sigaction previous[NSIG];
 
 void onCrash(int signal) {
+    // Left open: the process is dying.
     const int fd = open(logPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        [[maybe_unused]] ssize_t written = write(fd, records[signal], strlen(records[signal]));
-        close(fd);
-    }
+    [[maybe_unused]] ssize_t written = write(fd, records[signal], strlen(records[signal]));
     // The program dies as it would have: a sanitizer's handler reports the fault when
     // the instruction runs again, the default action kills on return.
     sigaction(signal, &previous[signal], nullptr);
@@ -39,7 +36,7 @@ __attribute__((constructor)) void recordCrashes() {
     const char* name = strrchr(exe, '/') != nullptr ? strrchr(exe, '/') + 1 : exe;
     if (strncmp(name, "tevoli-", 7) != 0) return;
     const char* test = getenv("TEVOLI_TEST_NAME");
-    for (const int signal : kCrashSignals) {
+    for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS}) {
         snprintf(records[signal], sizeof records[signal], "%s (pid %d, %s) ended by SIG%s\n", name, getpid(),
                  test != nullptr ? test : "?", sigabbrev_np(signal));
         struct sigaction action = {};

@@ -8,16 +8,13 @@ import wave
 
 def write_tone(path, seconds, frequency=440.0, rate=44100, channels=2, amplitude=0.5):
     """A sine tone as a 16-bit WAV file."""
-    frames = int(seconds * rate)
+    values = (int(amplitude * 32767 * math.sin(2 * math.pi * frequency * i / rate))
+              for i in range(int(seconds * rate)))
     with wave.open(path, "wb") as w:
         w.setnchannels(channels)
         w.setsampwidth(2)
         w.setframerate(rate)
-        data = bytearray()
-        for i in range(frames):
-            v = int(amplitude * 32767 * math.sin(2 * math.pi * frequency * i / rate))
-            data += struct.pack("<h", v) * channels
-        w.writeframes(bytes(data))
+        w.writeframes(b"".join(struct.pack("<h", v) * channels for v in values))
 
 
 # Festival's English voices as Debian packages them: the HTS voice, which PocketSphinx
@@ -25,47 +22,32 @@ def write_tone(path, seconds, frequency=440.0, rate=44100, channels=2, amplitude
 VOICES = {"slt": "voice_cmu_us_slt_arctic_hts", "kal": "voice_kal_diphone", "ked": "voice_ked_diphone"}
 
 
+def synthesize_speech(text, path, rate=16000, voice="slt"):
+    """Speech of `text` with one of Festival's voices, as a mono 16-bit WAV file at
+    `rate`; sentences of the text are spoken with a pause between them."""
+    _synthesize([text], [path], voice, rate)
+
+
 def synthesize_sentences(sentences, folder, voice="slt", rate=16000):
-    """Speech of each sentence with one of Festival's voices, as mono 16-bit WAV files
-    at `rate` in `folder`; one Festival process for them all. Returns the paths."""
-    script = [f"({VOICES[voice]})"]
-    raws, paths = [], []
-    for i, sentence in enumerate(sentences):
-        raw = os.path.join(folder, f"{voice}-{i}.festival.wav")
-        text = sentence.replace("\\", " ").replace('"', " ")
-        script.append(f'(utt.save.wave (utt.synth (Utterance Text "{text}")) "{raw}" \'riff)')
-        raws.append(raw)
-        paths.append(os.path.join(folder, f"{voice}-{i}.wav"))
-    script_file = os.path.join(folder, f"{voice}.scm")
-    with open(script_file, "w") as f:
-        f.write("\n".join(script) + "\n")
-    try:
-        subprocess.run(["festival", "--batch", script_file], check=True, capture_output=True)
-        for raw, path in zip(raws, paths):
-            subprocess.run(["sox", "-D", raw, "-r", str(rate), "-c", "1", "-b", "16", path], check=True, capture_output=True)
-    finally:
-        for leftover in [script_file, *raws]:
-            if os.path.exists(leftover):
-                os.remove(leftover)
+    """Speech of each sentence, as synthesize_speech makes it, in `folder`; one Festival
+    process for them all. Returns the paths."""
+    paths = [os.path.join(folder, f"{voice}-{i}.wav") for i in range(len(sentences))]
+    _synthesize(sentences, paths, voice, rate)
     return paths
 
 
-def synthesize_speech(text, path, rate=16000, voice="slt"):
-    """Speech of `text` with one of Festival's voices, as a mono WAV file at `rate`;
-    sentences of the text are spoken with a pause between them."""
-    raw = path + ".festival.wav"
-    text_file = path + ".txt"
-    with open(text_file, "w") as f:
-        f.write(text)
-    try:
-        subprocess.run(["text2wave", "-eval", f"({VOICES[voice]})", "-o", raw, text_file],
-                       check=True, capture_output=True)
-        subprocess.run(["sox", "-D", raw, "-r", str(rate), "-c", "1", "-b", "16", path],
-                       check=True, capture_output=True)
-    finally:
-        for leftover in (raw, text_file):
-            if os.path.exists(leftover):
-                os.remove(leftover)
+def _synthesize(texts, paths, voice, rate):
+    script = [f"({VOICES[voice]})"]
+    for text, path in zip(texts, paths):
+        text = text.replace("\\", " ").replace('"', " ")
+        script.append(f'(utt.save.wave (utt.synth (Utterance Text "{text}")) "{path}.wav" (quote riff))')
+    subprocess.run(["festival", "--pipe"], input="\n".join(script), text=True, check=True,
+                   capture_output=True)
+    for path in paths:
+        raw = path + ".wav"  # as Festival made it
+        subprocess.run(["sox", "-D", raw, "-r", str(rate), "-c", "1", "-b", "16", path], check=True,
+                       capture_output=True)
+        os.remove(raw)
 
 
 def read_image(path):

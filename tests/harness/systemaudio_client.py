@@ -1,8 +1,8 @@
-"""tevoli-systemaudio run as the host runs it: the header line, then float32 PCM."""
+"""tevoli-systemaudio run as the host runs it: the header line, then float32 PCM, which
+goes to a file through `cat` (which `pause` stops)."""
 import array
 import math
 import os
-import select
 import signal
 import subprocess
 import tempfile
@@ -12,20 +12,12 @@ import tevoli_harness
 
 
 class SystemAudioCapture:
-    """The audio after the header goes to a file through `cat`, which `pause` stops."""
-
-    def __init__(self, env, header_timeout=10, program=None):
+    def __init__(self, env):
         self.started = time.monotonic()
-        self.proc = subprocess.Popen([program or tevoli_harness.binary("tevoli-systemaudio")], env=env,
+        # Unbuffered: the header is read a byte at a time, leaving the audio to `cat`.
+        self.proc = subprocess.Popen([tevoli_harness.binary("tevoli-systemaudio")], env=env, bufsize=0,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self.header = b""
-        while not self.header.endswith(b"\n"):
-            if not select.select([self.proc.stdout], [], [], header_timeout)[0]:
-                raise TimeoutError("no header line")
-            byte = os.read(self.proc.stdout.fileno(), 1)  # one at a time: nothing of the audio is taken
-            if not byte:
-                break
-            self.header += byte
+        self.header = self.proc.stdout.readline()
         self.header_time = time.monotonic()
         fields = self.header.split()
         self.rate, self.channels = (int(fields[1]), int(fields[2])) if fields[:1] == [b"TEVOLI_AUDIO"] else (0, 0)
@@ -38,10 +30,6 @@ class SystemAudioCapture:
 
     def resume(self):
         self.reader.send_signal(signal.SIGCONT)
-
-    def close_stream(self):
-        self.reader.kill()
-        self.reader.wait()
 
     def byte_count(self):
         return os.fstat(self.audio.fileno()).st_size
@@ -59,9 +47,8 @@ class SystemAudioCapture:
         status = self.proc.wait(timeout)
         self.resume()
         self.reader.wait(timeout)
-        err = self.proc.stderr.read().decode()
-        self.proc.stderr.close()
-        return status, err
+        with self.proc.stderr:
+            return status, self.proc.stderr.read().decode()
 
     def samples(self):
         """The stream as floats, whole frames only."""
@@ -82,7 +69,7 @@ def tones(samples, rate, frequencies):
     size, left, found = rate // 100, samples[0::2], []  # [tone, first frame, end, crossings, pieces]
     for start in range(0, len(left) - size, size):
         piece = left[start:start + size + 1]  # with the next sample: no crossing falls between pieces
-        crossings = sum(1 for a, b in zip(piece, piece[1:]) if (a < 0) != (b < 0))
+        crossings = sum((a < 0) != (b < 0) for a, b in zip(piece, piece[1:]))
         tone = min(frequencies, key=lambda f: abs(crossings * 50 - f))
         if level_dbfs(piece[:-1]) < -10.5 or abs(crossings * 50 - tone) > tone / 4:
             continue  # quiet, or where one tone ends and the next begins

@@ -1,6 +1,5 @@
-"""Private real services for end-to-end tests, demos and benchmarks (PulseAudio, PipeWire,
-Xvfb, sway, KWin, GNOME Shell), each in a fresh folder, dying with its starter and torn
-down by its context manager; nothing here touches a desktop session of the machine."""
+"""Private real services for end-to-end tests, demos and benchmarks, each in a fresh
+folder, dying with its starter and torn down by its context manager."""
 import contextlib
 import ctypes
 import glob
@@ -27,20 +26,17 @@ def _die_with_parent():
 
 
 def spawn(cmd, **kwargs):
-    """Starts a service process in its own session that is killed when we die."""
+    """Starts a process in its own session that is killed when we die."""
     return subprocess.Popen(cmd, preexec_fn=_die_with_parent, **kwargs)
 
 
 def stop(proc, timeout=5):
     # The whole session, also when its first process has ended: it may leave daemons.
-    with contextlib.suppress(ProcessLookupError):
-        os.killpg(proc.pid, signal.SIGTERM)
-    try:
-        proc.wait(timeout)
-    except subprocess.TimeoutExpired:
+    for sig in (signal.SIGTERM, signal.SIGKILL):
         with contextlib.suppress(ProcessLookupError):
-            os.killpg(proc.pid, signal.SIGKILL)
-        proc.wait()
+            os.killpg(proc.pid, sig)
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            return proc.wait(timeout)
 
 
 def binary(name):
@@ -90,14 +86,9 @@ class Service:
         try:
             self._start()
         except BaseException:
-            self.__exit__(None, None, None)
+            self.__exit__()
             raise
         return self
-
-    def _running(self):
-        if self.proc.poll() is not None:
-            raise RuntimeError(f"{self.NAME} exited: " + open(self.log.name).read()[-3000:])
-        return True
 
     def __exit__(self, *exc):
         if hasattr(self, "proc"):
@@ -107,6 +98,19 @@ class Service:
 
     def _stop(self):
         stop(self.proc)
+
+    def _running(self):
+        if self.proc.poll() is not None:
+            raise RuntimeError(f"{self.NAME} exited: " + open(self.log.name).read()[-3000:])
+        return True
+
+    def _written(self, name, timeout=60):
+        """What the service wrote to a file of its folder, once it did."""
+        path = os.path.join(self.dir, name)
+        wait_until(lambda: self._running() and os.path.exists(path) and os.path.getsize(path), timeout, 0.1,
+                   what=f"{self.NAME}'s {name}")
+        with open(path) as f:
+            return f.read().strip()
 
 
 class PrivatePulse(Service):
@@ -122,25 +126,20 @@ class PrivatePulse(Service):
     def _start(self):
         self.socket = os.path.join(self.dir, "pulse", "native")
         self.env = dict(os.environ, PULSE_SERVER=f"unix:{self.socket}")
-        env = {k: v for k, v in os.environ.items() if k != "PULSE_SERVER"}
-        env.update(XDG_RUNTIME_DIR=self.dir, HOME=self.dir, PULSE_RUNTIME_PATH=os.path.dirname(self.socket),
-                   PULSE_STATE_PATH=os.path.join(self.dir, "state"))
-        self.proc = self._daemon(env)
+        self._daemon()
         wait_until(lambda: self._running() and subprocess.run(["pactl", "info"], env=self.env, capture_output=True)
                    .returncode == 0, 15, what=self.NAME)
-        self._add_devices()
 
-    def _daemon(self, env):
-        return spawn([
+    def _daemon(self):
+        env = {k: v for k, v in os.environ.items() if k != "PULSE_SERVER"}
+        self.proc = spawn([
             "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
             "--high-priority=no", "--disable-shm=yes", "--use-pid-file=no",
             "-L", f"module-native-protocol-unix auth-anonymous=1 socket={self.socket}",
             "-L", f"module-null-sink sink_name={self.SINK} rate={self.rate}",
             "-L", f"module-null-source source_name={self.SOURCE}",
-        ], env=env, stdout=self.log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-
-    def _add_devices(self):
-        pass
+        ], env=dict(env, XDG_RUNTIME_DIR=self.dir, HOME=self.dir), stdout=self.log, stderr=subprocess.STDOUT,
+            stdin=subprocess.DEVNULL)
 
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=self.env, check=True,
@@ -150,13 +149,14 @@ class PrivatePulse(Service):
         return json.loads(self.pactl("--format=json", *args) or "[]")
 
     def add_sink(self, name, rate):
-        """Loads another null sink; returns its module index."""
-        return self.pactl("load-module", "module-null-sink", f"sink_name={name}", f"rate={rate}").strip()
+        self.pactl("load-module", "module-null-sink", f"sink_name={name}", f"rate={rate}")
 
-    def remove_every_sink(self):
-        for sink in self.pactl_json("list", "sinks"):
+    def remove_sinks(self, *names):
+        """Unloads the sinks named, or every sink."""
+        named = lambda: [s for s in self.pactl_json("list", "sinks") if not names or s["name"] in names]  # noqa: E731
+        for sink in named():
             self.pactl("unload-module", str(sink["owner_module"]))
-        wait_until(lambda: not self.pactl_json("list", "sinks"), 10, what="no sink")
+        wait_until(lambda: not named(), 10, what=f"no sink of {names or 'any name'}")
 
     def set_default(self, kind, device):
         """Asks until the server reports it: a new default may land a moment later."""
@@ -176,8 +176,7 @@ class PrivatePulse(Service):
                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def record_default_source(self):  # a microphone in use
-        return spawn(["parec", "--raw"], env=self.env, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
+        return spawn(["parec", "--raw"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 # What a desktop session has of its own: the session bus of dbus-run-session; a second
@@ -223,39 +222,31 @@ def start_session(service, script, *args):
     return env
 
 
-def session_bus(service):
-    """The session's bus address, once the session has one."""
-    path = os.path.join(service.dir, "session_bus")
-    wait_until(lambda: service._running() and os.path.exists(path) and os.path.getsize(path), 60,
-               what=f"{service.NAME}'s session bus")
-    with open(path) as f:
-        return f.read().strip()
-
-
 class PrivatePipeWire(PrivatePulse):
     """PipeWire, its session manager and pulse server in a session of their own, with
     PrivatePulse's devices (a virtual source node stands in for the null source)."""
 
     NAME = "PipeWire"
 
-    def _daemon(self, env):
+    def _daemon(self):
         os.makedirs(os.path.dirname(self.socket))
         # The session ends as soon as one of the daemons does.
         start_session(self, PIPEWIRE + "pipewire-pulse & wait -n")
-        return self.proc
 
-    def _add_devices(self):
+    def _start(self):
+        super()._start()
         self.add_sink(self.SINK, self.rate)
         self.pactl("load-module", "module-null-sink", f"sink_name={self.SOURCE}",
                    "sink_properties=media.class=Audio/Source/Virtual")
         self.set_default("sink", self.SINK)
         self.set_default("source", self.SOURCE)
 
-    def remove_every_sink(self):
+    def remove_sinks(self, *names):
         # Its pulse server keeps a stand-in sink while no other exists; without it the
         # server is really left with none.
-        self.pactl("unload-module", "module-always-sink")
-        super().remove_every_sink()
+        if not names:
+            self.pactl("unload-module", "module-always-sink")
+        super().remove_sinks(*names)
 
 
 class PrivateX(Service):
@@ -279,9 +270,9 @@ class PrivateX(Service):
             number = pipe.readline().strip()
         if not number:
             raise RuntimeError("Xvfb did not start: " + open(self.log.name).read()[-3000:])
-        self.display = ":" + number.decode()
-        subprocess.run(["xauth", "-f", auth, "add", self.display, ".", cookie], check=True)
-        self.env = dict(os.environ, DISPLAY=self.display, XAUTHORITY=auth)
+        display = ":" + number.decode()
+        subprocess.run(["xauth", "-f", auth, "add", display, ".", cookie], check=True)
+        self.env = dict(os.environ, DISPLAY=display, XAUTHORITY=auth)
 
 
 USER = "tevoli-desktop"
@@ -325,9 +316,7 @@ class PrivateSway(Service):
         self.env["SWAYSOCK"] = glob.glob(os.path.join(self.dir, "sway-ipc.*"))[0]
         displays = os.path.join(self.dir, "displays")
         self.swaymsg("exec", f"echo $WAYLAND_DISPLAY $DISPLAY > {displays}.new && mv {displays}.new {displays}")
-        wait_until(lambda: os.path.exists(displays), 15, what="sway's displays")
-        with open(displays) as f:
-            wayland, x = f.read().split()
+        wayland, x = self._written("displays", 15).split()
         self.env.update(WAYLAND_DISPLAY=wayland, DISPLAY=x)
 
     def file(self, name, text="", source=None):
@@ -352,10 +341,7 @@ class PrivateSway(Service):
         return subprocess.Popen(cmd, preexec_fn=self._as_user, env=env or self.env, cwd=self.dir, **kwargs)
 
     def run(self, cmd, env=None, timeout=30, **kwargs):
-        for stream in ("stdin", "stdout", "stderr"):
-            kwargs.setdefault(stream, subprocess.DEVNULL if stream == "stdin" else subprocess.PIPE)
-        return subprocess.run(cmd, preexec_fn=self._as_user, env=env or self.env, cwd=self.dir, timeout=timeout,
-                              **kwargs)
+        return run(*cmd, preexec_fn=self._as_user, env=env or self.env, cwd=self.dir, timeout=timeout, **kwargs)
 
     def swaymsg(self, *args):
         result = self.run(["swaymsg", *args])
@@ -384,26 +370,8 @@ class PrivateSway(Service):
         return placed()[0]
 
 
-def _children(pid):
-    """{pid: command line} of the process's children."""
-    found = {}
-    for path in glob.glob(f"/proc/{pid}/task/*/children"):
-        with contextlib.suppress(OSError), open(path) as f:
-            for child in f.read().split():
-                with contextlib.suppress(OSError), open(f"/proc/{child}/cmdline", "rb") as cmdline:
-                    found[int(child)] = [arg.decode() for arg in cmdline.read().split(b"\0") if arg]
-    return found
-
-
 class Compositor(Service):
     """A compositor with XWayland in a session of its own; `pid` is the compositor's."""
-
-    def _compositor_pid(self, name):
-        path = os.path.join(self.dir, name)
-        wait_until(lambda: self._running() and os.path.exists(path) and os.path.getsize(path), 60,
-                   what=f"{self.NAME}'s start")
-        with open(path) as f:
-            return int(f.read())
 
     def _stop(self):
         """The compositor first: it removes its XWayland display's lock and socket."""
@@ -445,17 +413,21 @@ exec "$1" --virtual --width 1280 --height 720 --xwayland --no-lockscreen --no-gl
                 f.write(self.DESKTOP_FILE.format(name=os.path.basename(path), path=path))
         kwin = shutil.copy("/usr/bin/kwin_wayland", os.path.join(self.dir, "kwin_wayland"))
         env = start_session(self, self.LAUNCH, kwin, self.SOCKET)
-        self.env = dict(env, WAYLAND_DISPLAY=self.SOCKET, DBUS_SESSION_BUS_ADDRESS=session_bus(self))
-        self.pid = self._compositor_pid("kwin.pid")
-        display = []
+        self.env = dict(env, WAYLAND_DISPLAY=self.SOCKET, DBUS_SESSION_BUS_ADDRESS=self._written("session_bus"))
+        self.pid = int(self._written("kwin.pid"))
 
-        def xwayland_ready():
-            for child, args in _children(self.pid).items():
-                if args and os.path.basename(args[0]) == "Xwayland":
-                    self.xwayland, display[:] = child, [arg for arg in args if arg.startswith(":")]
-            return self._running() and display and os.path.exists(f"/tmp/.X11-unix/X{display[0][1:]}")
-        wait_until(xwayland_ready, 60, what="KWin's XWayland")
-        self.env["DISPLAY"] = display[0]
+        def xwayland_display():
+            for children in glob.glob(f"/proc/{self.pid}/task/*/children"):
+                with contextlib.suppress(OSError), open(children) as f:  # one that ended is looked at again
+                    for pid in f.read().split():
+                        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                            args = [arg.decode() for arg in cmdline.read().split(b"\0") if arg]
+                        if args and os.path.basename(args[0]) == "Xwayland":
+                            self.xwayland = int(pid)
+                            self.env["DISPLAY"] = next((arg for arg in args if arg.startswith(":")), "")
+            display = self.env.get("DISPLAY", "")
+            return self._running() and display and os.path.exists(f"/tmp/.X11-unix/X{display[1:]}")
+        wait_until(xwayland_display, 60, what="KWin's XWayland")
         # Screenshots need KWin's compositing up: its interface appears with it.
         wait_until(lambda: self._running() and b"CaptureWindow" in subprocess.run(
             ["qdbus", "org.kde.KWin", "/org/kde/KWin/ScreenShot2"], env=self.env, capture_output=True).stdout,
@@ -529,12 +501,9 @@ function disable() {}
         if os.stat("/tmp/.X11-unix").st_uid == os.getuid():
             os.chmod("/tmp/.X11-unix", 0o1777)
         env = start_session(self, self.LAUNCH, json.dumps(uuids).replace('"', "'"))
-        self.pid = self._compositor_pid("shell.pid")
-        ready_file = os.path.join(self.dir, "shell-ready")
-        wait_until(lambda: self._running() and os.path.exists(ready_file), 90, 0.1, what="GNOME Shell")
-        with open(ready_file) as f:
-            display = f.read()
-        self.env = dict(env, DBUS_SESSION_BUS_ADDRESS=session_bus(self), WAYLAND_DISPLAY="wl-tevoli",
+        self.pid = int(self._written("shell.pid"))
+        display = self._written("shell-ready", 90)
+        self.env = dict(env, DBUS_SESSION_BUS_ADDRESS=self._written("session_bus"), WAYLAND_DISPLAY="wl-tevoli",
                         DISPLAY=display, XAUTHORITY=glob.glob(os.path.join(self.dir, ".mutter-Xwaylandauth.*"))[0])
 
     def call(self, name, path, method, *args):

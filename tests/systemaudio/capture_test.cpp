@@ -179,7 +179,6 @@ TEST(Capture, EndsWithTheStatusOfWhatEndedItAfterStoppingTheDevice) {
          0, ""},
         {"capture lost", [](Running& r) { r.tap.lost("Connection terminated"); }, 1, "capture lost: Connection terminated"},
         {"parent adopted by a subreaper", [](Running& r) { r.parent = 77; }, 0, ""},
-        {"parent adopted by process 1", [](Running& r) { r.parent = 1; }, 0, ""},
         {"reader closed the pipe",
          [](Running& r) {
              r.out.closeReadEnd();

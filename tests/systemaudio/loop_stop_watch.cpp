@@ -1,8 +1,8 @@
-// Preloaded into tevoli-systemaudio by its end-to-end tests. Stopping the sound
-// server's threaded loop takes 50 ms longer, so a reply the loop dispatches while the
-// program is ending finds a half-dismantled tap every time, not once in thousands of
-// runs. A process that exits with a loop still running is aborted: exit's destructors
-// would race the loop's thread.
+// Preloaded by tevoli-systemaudio's end-to-end tests; acts in what runs the sound
+// server's threaded loop: the program. Stopping the loop takes 50 ms longer, so a reply
+// the loop dispatches while the program is ending finds a half-dismantled tap every
+// time, not once in thousands of runs. A process that exits with a loop still running
+// is aborted: exit's destructors would race the loop's thread.
 #include <dlfcn.h>
 #include <pulse/thread-mainloop.h>
 #include <unistd.h>
@@ -22,9 +22,10 @@ F real(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-bool stopped(pa_threaded_mainloop* loop) {
+// Stopping a loop, also by freeing it, waits first while the loop goes on.
+void stopLate(pa_threaded_mainloop* loop) {
     std::lock_guard guard(mutex);
-    return running.erase(loop) > 0;
+    if (running.erase(loop) > 0) usleep(50000);
 }
 
 void abortIfRunning() {
@@ -49,13 +50,11 @@ extern "C" int pa_threaded_mainloop_start(pa_threaded_mainloop* loop) {
 }
 
 extern "C" void pa_threaded_mainloop_stop(pa_threaded_mainloop* loop) {
-    static const auto stop = real<void (*)(pa_threaded_mainloop*)>("pa_threaded_mainloop_stop");
-    if (stopped(loop)) usleep(50000);
-    stop(loop);
+    stopLate(loop);
+    real<void (*)(pa_threaded_mainloop*)>("pa_threaded_mainloop_stop")(loop);
 }
 
 extern "C" void pa_threaded_mainloop_free(pa_threaded_mainloop* loop) {
-    static const auto free = real<void (*)(pa_threaded_mainloop*)>("pa_threaded_mainloop_free");
-    if (stopped(loop)) usleep(50000);
-    free(loop);
+    stopLate(loop);
+    real<void (*)(pa_threaded_mainloop*)>("pa_threaded_mainloop_free")(loop);
 }
