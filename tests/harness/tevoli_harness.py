@@ -26,7 +26,6 @@ def _die_with_parent():
 
 
 def spawn(cmd, **kwargs):
-    """Starts a process in its own session that is killed when we die."""
     return subprocess.Popen(cmd, preexec_fn=_die_with_parent, **kwargs)
 
 
@@ -40,7 +39,6 @@ def stop(proc, timeout=5):
 
 
 def binary(name):
-    """Path of a built program, from the build tree the test runner names."""
     path = os.path.join(os.environ.get("TEVOLI_BIN_DIR", "build/bin"), name)
     if not os.access(path, os.X_OK):
         raise FileNotFoundError(f"{path} is not built")
@@ -298,8 +296,12 @@ class PrivateSway(Service):
     run where that user may run it."""
 
     NAME = "sway"
-    CONFIG = ("output HEADLESS-1 resolution 1280x720\nxwayland enable\ndefault_border none\n"
-              "default_floating_border none\n")
+    CONFIG = """output HEADLESS-1 resolution 1280x720
+xwayland enable
+default_border none
+default_floating_border none
+exec echo $WAYLAND_DISPLAY $DISPLAY $SWAYSOCK > displays.new && mv displays.new displays
+"""
 
     def _start(self):
         self.uid, self.gid = desktop_user()
@@ -311,13 +313,8 @@ class PrivateSway(Service):
         self.proc = self.spawn(["sway", "-c", self.file("config", self.CONFIG)], stdout=self.log,
                                stderr=subprocess.STDOUT, env=dict(self.env, WLR_BACKENDS="headless",
                                                                   WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1"))
-        wait_until(lambda: self._running() and glob.glob(os.path.join(self.dir, "sway-ipc.*")), 15,
-                   what="sway's socket")
-        self.env["SWAYSOCK"] = glob.glob(os.path.join(self.dir, "sway-ipc.*"))[0]
-        displays = os.path.join(self.dir, "displays")
-        self.swaymsg("exec", f"echo $WAYLAND_DISPLAY $DISPLAY > {displays}.new && mv {displays}.new {displays}")
-        wayland, x = self._written("displays", 15).split()
-        self.env.update(WAYLAND_DISPLAY=wayland, DISPLAY=x)
+        wayland, x, sway = self._written("displays", 15).split()
+        self.env.update(WAYLAND_DISPLAY=wayland, DISPLAY=x, SWAYSOCK=sway)
 
     def file(self, name, text="", source=None):
         """A copy of `source`, or `text`, that the session's user may run."""
@@ -374,15 +371,10 @@ class Compositor(Service):
     """A compositor with XWayland in a session of its own; `pid` is the compositor's."""
 
     def _stop(self):
-        """The compositor first: it removes its XWayland display's lock and socket."""
-        pids = [pid for pid in (getattr(self, "pid", None), getattr(self, "xwayland", None)) if pid]
-        with contextlib.suppress(ProcessLookupError, IndexError):
-            os.kill(pids[0], signal.SIGTERM)
-        for pid in pids:
-            try:
-                wait_until(lambda: _ended(pid), 10, what=f"the end of {self.NAME}")
-            except TimeoutError:
-                os.kill(pid, signal.SIGKILL)
+        # The compositor first: it removes its XWayland display's lock and socket.
+        with contextlib.suppress(AttributeError, ProcessLookupError, TimeoutError):
+            os.kill(self.pid, signal.SIGTERM)
+            wait_until(lambda: _ended(self.pid), 10, what=f"the end of {self.NAME}")
         stop(self.proc)
 
 
@@ -396,8 +388,9 @@ class PrivateKWin(Compositor):
     LAUNCH = r"""
 kbuildsycoca5 --noincremental
 echo $$ > "$XDG_RUNTIME_DIR/kwin.pid"
+# It starts what it is given once XWayland is ready, with DISPLAY set.
 exec "$1" --virtual --width 1280 --height 720 --xwayland --no-lockscreen --no-global-shortcuts \
-  --no-kactivities --socket "$2"
+  --no-kactivities --socket "$2" "sh -c 'echo \$DISPLAY > \$XDG_RUNTIME_DIR/display'"
 """
     DESKTOP_FILE = ("[Desktop Entry]\nType=Application\nName={name}\nExec={path}\nNoDisplay=true\n"
                     "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n")
@@ -413,21 +406,9 @@ exec "$1" --virtual --width 1280 --height 720 --xwayland --no-lockscreen --no-gl
                 f.write(self.DESKTOP_FILE.format(name=os.path.basename(path), path=path))
         kwin = shutil.copy("/usr/bin/kwin_wayland", os.path.join(self.dir, "kwin_wayland"))
         env = start_session(self, self.LAUNCH, kwin, self.SOCKET)
-        self.env = dict(env, WAYLAND_DISPLAY=self.SOCKET, DBUS_SESSION_BUS_ADDRESS=self._written("session_bus"))
         self.pid = int(self._written("kwin.pid"))
-
-        def xwayland_display():
-            for children in glob.glob(f"/proc/{self.pid}/task/*/children"):
-                with contextlib.suppress(OSError), open(children) as f:  # one that ended is looked at again
-                    for pid in f.read().split():
-                        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-                            args = [arg.decode() for arg in cmdline.read().split(b"\0") if arg]
-                        if args and os.path.basename(args[0]) == "Xwayland":
-                            self.xwayland = int(pid)
-                            self.env["DISPLAY"] = next((arg for arg in args if arg.startswith(":")), "")
-            display = self.env.get("DISPLAY", "")
-            return self._running() and display and os.path.exists(f"/tmp/.X11-unix/X{display[1:]}")
-        wait_until(xwayland_display, 60, what="KWin's XWayland")
+        self.env = dict(env, WAYLAND_DISPLAY=self.SOCKET, DBUS_SESSION_BUS_ADDRESS=self._written("session_bus"),
+                        DISPLAY=self._written("display"))
         # Screenshots need KWin's compositing up: its interface appears with it.
         wait_until(lambda: self._running() and b"CaptureWindow" in subprocess.run(
             ["qdbus", "org.kde.KWin", "/org/kde/KWin/ScreenShot2"], env=self.env, capture_output=True).stdout,
@@ -490,10 +471,10 @@ function disable() {}
             shutil.copytree(folder, os.path.join(installed, os.path.basename(folder)))
         ready = os.path.join(installed, self.READY)
         os.makedirs(ready)
-        with open(os.path.join(ready, "metadata.json"), "w") as f:
-            json.dump({"uuid": self.READY, "name": "ready", "description": "tests", "shell-version": ["43", "44"]}, f)
-        with open(os.path.join(ready, "extension.js"), "w") as f:
-            f.write(self.READY_JS)
+        metadata = {"uuid": self.READY, "name": "ready", "description": "tests", "shell-version": ["43", "44"]}
+        for name, text in (("metadata.json", json.dumps(metadata)), ("extension.js", self.READY_JS)):
+            with open(os.path.join(ready, name), "w") as f:
+                f.write(text)
         uuids = [os.path.basename(folder) for folder in self.extensions] + self.enable + [self.READY]
         # Mutter refuses an X socket folder that is not world-writable and sticky, and makes
         # a missing one under the process's umask: it gets the mode a booted system gives it.

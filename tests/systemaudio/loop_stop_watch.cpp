@@ -7,15 +7,13 @@
 #include <pulse/thread-mainloop.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
-#include <mutex>
-#include <set>
 #include <string_view>
 
 namespace {
 
-std::mutex mutex;
-std::set<pa_threaded_mainloop*> running;
+std::atomic<pa_threaded_mainloop*> running{nullptr};  // the program runs one loop
 
 template <typename F>
 F real(const char* name) {
@@ -24,13 +22,11 @@ F real(const char* name) {
 
 // Stopping a loop, also by freeing it, waits first while the loop goes on.
 void stopLate(pa_threaded_mainloop* loop) {
-    std::lock_guard guard(mutex);
-    if (running.erase(loop) > 0) usleep(50000);
+    if (running.compare_exchange_strong(loop, nullptr)) usleep(50000);
 }
 
 void abortIfRunning() {
-    std::lock_guard guard(mutex);
-    if (running.empty()) return;
+    if (running == nullptr) return;
     constexpr std::string_view message = "loop_stop_watch: exit with the sound server's loop still running\n";
     [[maybe_unused]] ssize_t written = write(STDERR_FILENO, message.data(), message.size());
     std::abort();
@@ -39,13 +35,9 @@ void abortIfRunning() {
 }  // namespace
 
 extern "C" int pa_threaded_mainloop_start(pa_threaded_mainloop* loop) {
-    static const auto start = real<int (*)(pa_threaded_mainloop*)>("pa_threaded_mainloop_start");
     static const bool watching = std::atexit(abortIfRunning) == 0;
-    const int result = start(loop);
-    if (result >= 0 && watching) {
-        std::lock_guard guard(mutex);
-        running.insert(loop);
-    }
+    const int result = real<int (*)(pa_threaded_mainloop*)>("pa_threaded_mainloop_start")(loop);
+    if (result >= 0 && watching) running = loop;
     return result;
 }
 
