@@ -1,5 +1,5 @@
 """tevoli-systemaudio run as the host runs it: the header line, then float32 PCM, which
-goes to a file through `cat` (which `pause` stops)."""
+goes to a file through `cat` (`reader`, which a test may stop as a host that stops reading)."""
 import array
 import math
 import os
@@ -25,12 +25,6 @@ class SystemAudioCapture:
         self.reader = subprocess.Popen(["cat"], stdin=self.proc.stdout, stdout=self.audio)
         self.proc.stdout.close()
 
-    def pause(self):
-        self.reader.send_signal(signal.SIGSTOP)
-
-    def resume(self):
-        self.reader.send_signal(signal.SIGCONT)
-
     def byte_count(self):
         return os.fstat(self.audio.fileno()).st_size
 
@@ -45,7 +39,7 @@ class SystemAudioCapture:
         if sig is not None:
             self.proc.send_signal(sig)
         status = self.proc.wait(timeout)
-        self.resume()
+        self.reader.send_signal(signal.SIGCONT)  # a host that had stopped reading reads on
         self.reader.wait(timeout)
         with self.proc.stderr:
             return status, self.proc.stderr.read().decode()

@@ -169,7 +169,6 @@ TEST(Capture, EndsWithTheStatusOfWhatEndedItAfterStoppingTheDevice) {
         int status;
         std::string message;
     } cases[] = {
-        {"signal", [](Running& r) { r.stop->requestFromSignal(); }, 0, ""},
         // A signal wins over a failure that comes while the main thread wakes.
         {"signal, then loss",
          [](Running& r) {
@@ -177,14 +176,7 @@ TEST(Capture, EndsWithTheStatusOfWhatEndedItAfterStoppingTheDevice) {
              r.tap.lost("Connection terminated");
          },
          0, ""},
-        {"capture lost", [](Running& r) { r.tap.lost("Connection terminated"); }, 1, "capture lost: Connection terminated"},
         {"parent adopted by a subreaper", [](Running& r) { r.parent = 77; }, 0, ""},
-        {"reader closed the pipe",
-         [](Running& r) {
-             r.out.closeReadEnd();
-             r.tap.pending->append("x", 1);
-         },
-         0, ""},
     };
     for (const auto& c : cases) {
         Running run;

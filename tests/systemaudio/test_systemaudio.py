@@ -91,9 +91,9 @@ class SystemAudio:
                 capture = self.start()
                 # A host that stops reading for a while: the program keeps capturing far
                 # beyond what the pipe holds.
-                capture.pause()
+                capture.reader.send_signal(signal.SIGSTOP)
                 self.assertEqual(self.server.play(self.before).wait(30), 0)
-                capture.resume()
+                capture.reader.send_signal(signal.SIGCONT)
                 # The server acts on our stream alone while the program is stopped: moved, it
                 # would sit on the default source, a microphone.
                 capture.proc.send_signal(signal.SIGSTOP)
