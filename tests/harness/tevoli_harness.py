@@ -283,8 +283,8 @@ def desktop_user():
 
 class PrivateSway(Service):
     """sway on a headless 1280x720 output with XWayland. It refuses root, so as root it
-    and what `spawn` and `run` start run as a user made for it; `file` puts what they
-    run where that user may run it."""
+    and what `spawn` and `run` start run as nobody; `file` puts what they run where
+    nobody may run it."""
 
     NAME = "sway"
     CONFIG = """output HEADLESS-1 resolution 1280x720
