@@ -480,8 +480,3 @@ function disable() {}
         self.env = dict(env, WAYLAND_DISPLAY="wl-tevoli", DISPLAY=display,
                         DBUS_SESSION_BUS_ADDRESS=self._written("session_bus"),
                         XAUTHORITY=glob.glob(f"{self.dir}/.mutter-Xwaylandauth.*")[0])
-
-    def call(self, name, path, method, *args):
-        return subprocess.run(["gdbus", "call", "--session", "--dest", name, "--object-path", path,
-                               "--method", method, *args], env=self.env, capture_output=True, text=True,
-                              timeout=30)
