@@ -55,6 +55,5 @@ class AsrServer(subprocess.Popen):
         return json.loads(line)
 
     def close(self):
-        """Ends the input; returns the exit status and what was left on stdout and stderr."""
         out, err = self.communicate(timeout=60)
         return self.returncode, out, err

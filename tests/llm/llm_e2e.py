@@ -69,16 +69,12 @@ class AsTheHostDrivesIt(unittest.TestCase):
             with stand_in(1234):
                 self.assertEqual(ask(llm, {"op": "status"}), b'{"ok":true,"available":true}\n')
                 user = "a/b \u00e9\U0001f600" + " word" * 200000  # a long transcript
-                line = ask(llm, {"op": "generate", "system": "Be brief.", "user": user})
-                body = json.loads(line)["content"]  # the stand-in answers with the request it got
-                # "/" escaped as the host's own encoder does, everything else as it came.
-                self.assertEqual(line, ('{"ok":true,"content":%s}\n' % json.dumps(body, ensure_ascii=False)
-                                        .replace("/", "\\/")).encode())
-                self.assertEqual(json.loads(body), {"model": "standin", "messages": [
+                reply = json.loads(ask(llm, {"op": "generate", "system": "Be brief.", "user": user}))
+                # The stand-in answers with the request it got.
+                self.assertEqual(json.loads(reply["content"]), {"model": "standin", "messages": [
                     {"role": "system", "content": "Be brief."}, {"role": "user", "content": user}]})
                 self.assertEqual(ask(llm, {"op": "generate", "user": "beyond the context"}), b'{"ok":false,'
                                  b'"error":"context window exceeded","code":"context_exceeded"}\n')
-                self.assertTrue(json.loads(ask(llm, {"op": "generate", "user": "again"}))["ok"])
                 self.assertEqual(llm.communicate(timeout=60), (b"", b""))
         self.assertEqual(llm.returncode, 0)
 

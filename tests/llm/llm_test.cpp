@@ -30,7 +30,6 @@ protected:
 
 TEST_F(Helper, StatusWordsEveryStateForTheUser) {
     const std::pair<ModelState, const char*> cases[] = {
-        {ModelState::available, R"({"ok":true,"available":true})"},
         {ModelState::deviceNotEligible,
          R"({"ok":true,"available":false,"reason":"This device doesn't support Apple Intelligence"})"},
         {ModelState::appleIntelligenceNotEnabled,
