@@ -46,9 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 8) return 0;
     std::int64_t offset = 0;
     std::memcpy(&offset, data, 8);
-    const std::string pcm = base64(input.substr(8));
-    for (const Request& request : {Request{"begin", "audio"}, Request{"feed", "audio", {}, pcm, offset},
-                                   Request{"finish", "audio"}})
-        checkReply(encodeReply(runner.handle(request)));
+    const Request begin{"begin", "audio", {}, {}, {}}, finish{"finish", "audio", {}, {}, {}};
+    const Request feed{"feed", "audio", {}, base64(input.substr(8)), offset};
+    for (const Request& request : {begin, feed, finish}) checkReply(encodeReply(runner.handle(request)));
     return 0;
 }
