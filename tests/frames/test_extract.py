@@ -73,11 +73,10 @@ CORPUS = [
 class ExtractTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.dir = tempfile.TemporaryDirectory(prefix="tevoli-frames-e2e-")
-        cls.addClassCleanup(cls.dir.cleanup)
+        cls.dir = cls.enterClassContext(tempfile.TemporaryDirectory(prefix="tevoli-frames-e2e-"))
 
     def out(self, name):
-        return os.path.join(self.dir.name, name)
+        return os.path.join(self.dir, name)
 
     def assertOutcome(self, result, status, stdout, stderr=b""):
         self.assertEqual((result.returncode, result.stdout, result.stderr), (status, stdout, stderr))
@@ -91,7 +90,7 @@ class ExtractTest(unittest.TestCase):
         runs = []
         for interval in intervals:
             # Paths as the host may give them: relative, so that a colon could be read as a protocol.
-            result = frames("extract", name, f"{name}-{interval}", str(interval), cwd=self.dir.name)
+            result = frames("extract", name, f"{name}-{interval}", str(interval), cwd=self.dir)
             outdir = self.out(f"{name}-{interval}")
             runs.append((interval, sampling_times(interval, duration), result, shown_times(outdir), outdir))
         return decodable_times(self.out(name)), runs

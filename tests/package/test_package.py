@@ -13,8 +13,7 @@ import tempfile
 import time
 import unittest
 
-SOURCE = os.environ["TEVOLI_SOURCE_DIR"]
-sys.path.insert(0, os.path.join(SOURCE, "tests", "window"))
+sys.path.insert(0, os.path.join(os.environ["TEVOLI_SOURCE_DIR"], "tests", "window"))
 
 from media import read_image  # noqa: E402
 from tevoli_harness import PrivateGnomeShell, PrivateKWin, wait_until  # noqa: E402
