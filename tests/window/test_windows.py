@@ -76,11 +76,11 @@ class Desktop:
         return os.path.join(self.tmp, name)
 
     def test_all_lists_each_window_once_and_the_plain_list_only_meetings(self):
-        meeting = {"id": self.meeting[1], "app": "Zoom", "title": 'Weekly «sync» "1"', "width": 480, "height": 360,
-                   "meeting": True}
-        notes = {"id": self.notes[1], "app": "Notes", "title": "notes", "width": 300, "height": 200, "meeting": False}
-        browser = {"id": self.browser, "app": "Browser", "title": "Call in browser", "width": 500, "height": 400,
-                   "meeting": True}
+        keys = ("id", "app", "title", "width", "height", "meeting")
+        meeting, notes, browser = (dict(zip(keys, entry)) for entry in (
+            (self.meeting[1], "Zoom", 'Weekly «sync» "1"', 480, 360, True),
+            (self.notes[1], "Notes", "notes", 300, 200, False),
+            (self.browser, "Browser", "Call in browser", 500, 400, True)))
         self.assertCountEqual(self.listing("--all"), [meeting, notes, browser])
         self.assertCountEqual(self.listing(), [meeting, browser])
         # Before any X11 client, the XWayland window manager's own window is no application's.
@@ -89,16 +89,14 @@ class Desktop:
         self.assertEqual({self.meeting[1] & 0x80000000, self.notes[1] & 0x80000000}, {self.NATIVE_BIT})
 
     def test_capture_is_the_window_alone_at_twice_its_size(self):
-        dest = self.path("meeting.jpg")
-        self.assertEqual(self.tevoli_window("--capture", str(self.meeting[1]), dest), (0, b"", b""))
-        image = read_image(dest)
-        self.assertEqual(image[:2], (960, 720))
-        for x, y in ((3, 3), (956, 3), (480, 360), (3, 716), (956, 716)):
-            self.assertTrue(near(pixel(image, x, y), RED), (x, y, pixel(image, x, y)))
-        self.assertEqual(self.tevoli_window("--capture", str(self.browser), dest), (0, b"", b""))
-        image = read_image(dest)
-        self.assertEqual(image[:2], (1000, 800))
-        self.assertTrue(near(pixel(image, 500, 400), X_BLUE), pixel(image, 500, 400))
+        corners = [(3, 3), (956, 3), (480, 360), (3, 716), (956, 716)]
+        for window, size, colour, points in ((self.meeting[1], (960, 720), RED, corners),
+                                             (self.browser, (1000, 800), X_BLUE, [(500, 400)])):
+            dest = self.path(f"{window}.jpg")
+            self.assertEqual(self.tevoli_window("--capture", str(window), dest), (0, b"", b""))
+            image = read_image(dest)
+            self.assertEqual(image[:2], size)
+            self.assertEqual([(p, pixel(image, *p)) for p in points if not near(pixel(image, *p), colour)], [])
 
     def test_watch_follows_the_window_until_it_closes_and_outlives_a_host_that_closed_its_output(self):
         proc, window = self.open("notes", "320x240", "Watched", "dd2211")
@@ -191,14 +189,12 @@ class OnSway(Desktop, unittest.TestCase):
     def place(cls, pid, width, height):
         cls.session.place(f"[pid={pid}]", width, height, *next(cls.PLACES))
 
-    def test_a_window_on_a_hidden_workspace_and_a_sway_that_is_gone(self):
+    def test_a_window_on_a_hidden_workspace_is_not_copied(self):
         proc, away = self.open("away", "400x300", "Away", "dd2211")
         self.addCleanup(tevoli_harness.stop, proc)
         self.session.swaymsg(f"[pid={proc.pid}] move to workspace 2")
         self.assertEqual(self.tevoli_window("--capture", str(away), self.path("away.jpg")),
                          (1, b"", b"capture: the window is not on a workspace that is shown\n"))
-        entries = self.listing("--all", env=dict(self.session.env, SWAYSOCK=self.path("gone.sock")))
-        self.assertEqual([e["id"] for e in entries], [self.browser])
 
 
 class OnKWin(Desktop, unittest.TestCase):
@@ -219,13 +215,12 @@ class OnKWin(Desktop, unittest.TestCase):
 
     def test_x11_windows_are_listed_while_kwin_hangs_and_the_script_goes_after(self):
         os.kill(self.session.pid, signal.SIGSTOP)
-        try:
-            lister = self.spawn([PROGRAM], env=self.session.env, **PIPES)
-            out, err = lister.communicate(timeout=60)
-        finally:
-            os.kill(self.session.pid, signal.SIGCONT)
-        self.assertEqual((lister.returncode, err), (0, b""))
-        self.assertEqual([e["title"] for e in json.loads(out)["windows"]], ["Call in browser"])
+        self.addCleanup(os.kill, self.session.pid, signal.SIGCONT)  # also when the listing fails
+        lister = self.spawn([PROGRAM], env=self.session.env, **PIPES)
+        out, err = lister.communicate(timeout=60)
+        os.kill(self.session.pid, signal.SIGCONT)
+        self.assertEqual((lister.returncode, err, [e["title"] for e in json.loads(out)["windows"]]),
+                         (0, b"", ["Call in browser"]))
         # KWin loads the script it was sent while it hung, then unloads it.
         loaded = self.session.qdbus("/Scripting", "org.kde.kwin.Scripting.isScriptLoaded",
                                     f"tevoli-window-{lister.pid}-1")
