@@ -111,7 +111,7 @@ class Package(unittest.TestCase):
     def native_window(self, service):
         """Opens a native window on `service` and lists it with the installed tevoli-window; a
         compositor just started may answer after the list's wait, so it lists as a host polls."""
-        windows, seen = WindowClients(dict(service.env, GDK_BACKEND="wayland")), []
+        windows, seen = WindowClients(service.env), []
         try:
             windows.open("zoom", "--size", "640x480", "--title", "Weekly sync", client="wayland_window.py")
             with contextlib.suppress(TimeoutError):
