@@ -15,7 +15,7 @@ TEST(CommandLine, ModeChoiceAndWindowIds) {
     } cases[] = {
         {{"--bogus", "--ALL"}, ParseStatus::ok, {Mode::list, false, 0, ""}},
         {{"--all"}, ParseStatus::ok, {Mode::list, true, 0, ""}},
-        {{"--all", "--capture", "42", "dir/out file.jpg"}, ParseStatus::ok, {Mode::capture, true, 42, "dir/out file.jpg"}},
+        {{"--all", "--capture", "42", "a b.jpg"}, ParseStatus::ok, {Mode::capture, true, 42, "a b.jpg"}},
         // --watch is looked for first: a broken --capture does not matter, a broken --watch does.
         {{"--capture", "--watch", "+7"}, ParseStatus::ok, {Mode::watch, false, 7, ""}},
         {{"--capture", "42", "out.jpg", "--watch"}, ParseStatus::watchUsage, {}},
