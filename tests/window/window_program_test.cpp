@@ -14,7 +14,8 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 
 const Image kPixels = Image::of(2, 2, std::vector<std::uint8_t>(16, 0x80));
-const Outcome<std::vector<ShareableWindow>> kFound{{{{7, 0, 3.6, 2.4, {}, "", {}, true}}}, ""};
+const Outcome<std::vector<ShareableWindow>> kFound{
+    std::vector<ShareableWindow>{{7, 0, 3.6, 2.4, {}, "", {}, true}}, ""};
 // Short waits only where a display call hangs or a frame never comes, so that a loaded machine
 // cannot make a call late.
 const Timeouts kPatient{60s, 60s, 60s, 1ms, 60s};
