@@ -128,6 +128,7 @@ const Outcome<std::vector<ShareableWindow>> kFound{
 // cannot make a call late.
 const Timeouts kPatient{60s, 60s, 60s, 1ms, 60s};
 const Timeouts kNoFrame{60s, 60s, 60s, 1ms, 50ms};
+const Timeouts kHung{50ms, 100ms, 50ms, 1ms, 60s};
 
 // No frame at first, as from a window away for a while, then `frame` for good, if any.
 class Stream final : public WindowStream {
@@ -153,14 +154,15 @@ public:
     Outcome<Image> image{kPixels, ""};
     std::string streamError;
     std::optional<Image> frame = kPixels;
-    bool contentHangs = false;
+    bool contentHangs = false, serverListHangs = false;
     std::promise<void> release;
 
     Outcome<std::vector<ShareableWindow>> shareableContent() override {
-        if (contentHangs) released_.wait();
-        return content;
+        return answer(contentHangs, content);
     }
-    std::optional<std::vector<ServerWindow>> windowServerList() override { return serverList; }
+    std::optional<std::vector<ServerWindow>> windowServerList() override {
+        return answer(serverListHangs, serverList);
+    }
     std::vector<RunningApplication> runningApplications() override { return {}; }
     Outcome<Image> captureImage(const ShareableWindow&) override { return image; }
     Outcome<std::unique_ptr<WindowStream>> startStream(const ShareableWindow&) override {
@@ -175,6 +177,11 @@ public:
     }
 
 private:
+    template <typename T>
+    const T& answer(bool hangs, const T& value) {
+        if (hangs) released_.wait();
+        return value;
+    }
     const std::shared_future<void> released_ = release.get_future().share();
 };
 
@@ -198,14 +205,18 @@ protected:
     std::string dest = "/shots/shot.jpg";
 };
 
-TEST_F(WindowProgram, ListFallsBackToTheServerListWhenTheDisplayFailsOrHangs) {
+TEST_F(WindowProgram, ListFallsBackToTheServerListThenToNothing) {
     const std::string fromServer = R"({"windows":[{"id":42,"app":"Gedit","title":"notes",)"
                                    R"("width":640,"height":480,"meeting":false}]})" "\n";
-    system->serverList = std::vector<ServerWindow>{{7, 42, 0, 640, 480, "Gedit", "notes"}};
+    const std::string nothing = "{\"windows\":[]}\n";
     system->content = {std::nullopt, "no display"};
+    EXPECT_EQ(run(Mode::list).first.output, nothing);
+    system->serverList = std::vector<ServerWindow>{{7, 42, 0, 640, 480, "Gedit", "notes"}};
     EXPECT_EQ(run(Mode::list).first.output, fromServer);
     system->contentHangs = true;
     EXPECT_EQ(run(Mode::list, "", {50ms, 60s}).first.output, fromServer);
+    system->serverListHangs = true;
+    EXPECT_EQ(run(Mode::list, "", kHung).first.output, nothing);
 }
 
 TEST_F(WindowProgram, CaptureAndWatchFailuresEndWithStatus1AndTheirMessage) {
@@ -216,6 +227,7 @@ TEST_F(WindowProgram, CaptureAndWatchFailuresEndWithStatus1AndTheirMessage) {
         std::string streamError, message;
     } cases[] = {
         {Mode::capture, {std::nullopt, ""}, {}, "", "shareable content: unknown"},
+        {Mode::capture, {std::vector<ShareableWindow>{}, ""}, {}, "", "window 7 not found"},
         {Mode::capture, kFound, {std::nullopt, "BadMatch"}, "", "capture: BadMatch"},
         {Mode::capture, kFound, {Image{}, ""}, "", "jpeg encode failed"},
         {Mode::capture, kFound, {kPixels, ""}, "", "write: No such file or directory"},
@@ -232,6 +244,9 @@ TEST_F(WindowProgram, CaptureAndWatchFailuresEndWithStatus1AndTheirMessage) {
         EXPECT_EQ(std::tie(ending.status, ending.message, ending.output, written),
                   std::make_tuple(1, c.message, ""s, ""s));
     }
+    system->contentHangs = true;
+    for (const Mode mode : {Mode::capture, Mode::watch})
+        EXPECT_EQ(run(mode, "", kHung).first.message, "timeout");
 }
 
 TEST_F(WindowProgram, WatchAnswersEachShotAfterReadyUntilQuitOrTheEndOfInput) {
