@@ -103,7 +103,7 @@ def serve(server, recording, latencies):
     """Feeds one recording as a stream; returns its words, the server's CPU seconds on
     it (loading the model included, as for a command line run) and its wall time beyond
     the shortest settle waits."""
-    cpu_before = process_cpu(server.proc.pid)
+    cpu_before = process_cpu(server.pid)
     server.request(op="begin", stream=recording.name)
     heard, beyond = [], 0.0
     samples = recording.samples
@@ -122,7 +122,7 @@ def serve(server, recording, latencies):
     start = time.monotonic()
     take(server.request(op="finish", stream=recording.name)["segments"], len(samples) // 16)
     beyond += time.monotonic() - start
-    return heard, process_cpu(server.proc.pid) - cpu_before, beyond
+    return heard, process_cpu(server.pid) - cpu_before, beyond
 
 
 def continuous_alone(recording, path, folder):
@@ -153,7 +153,7 @@ def main():
         rows, latencies = {}, []
         ours_all, cli_all, beyond = Tally(), Tally(), 0.0
         with AsrServer() as server:
-            baseline = proc_status(server.proc.pid, "VmRSS")
+            baseline = proc_status(server.pid, "VmRSS")
             for feed in feeds:
                 heard, cpu, waited = serve(server, feed, latencies)
                 beyond += waited
@@ -173,7 +173,7 @@ def main():
                 ours.add(feed.words, heard, 0, feed.seconds)
                 cli.errors += alone.errors
                 cli.words += alone.words
-            peak = proc_status(server.proc.pid, "VmHWM") - baseline
+            peak = proc_status(server.pid, "VmHWM") - baseline
             server.close()
         cli_peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
         batch_words, batch_cpu = batch(librivox, folder)

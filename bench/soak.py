@@ -250,7 +250,7 @@ def soak_asr(minutes, every_minutes, goals, long_checks):
                  ("segments", 8), ("lost", 4), ("words %", 7), ("worst ms", 8)])
     points = []
     with AsrServer() as server:
-        pid = server.proc.pid
+        pid = server.pid
         for name in loops:
             server.request(op="begin", stream=name)
         started, loaded = time.monotonic(), cpu_seconds(pid)

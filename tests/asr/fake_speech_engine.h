@@ -1,9 +1,9 @@
 #pragma once
-// An in-memory speech engine for tests: its detector hears speech in loud samples
-// and its decoder names an utterance after the number of loud samples in it, so
-// results are deterministic.
+// A deterministic speech engine: its detector hears speech in loud samples and its
+// decoder names an utterance after the number of loud samples in it.
 #include <algorithm>
 #include <cstdlib>
+#include <future>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -17,18 +17,19 @@ namespace tevoli::asr {
 
 class FakeRecognizer : public Recognizer {
 public:
-    // Breaks on the chunk after the first `working` ones.
-    explicit FakeRecognizer(int working) : working_(working) {}
+    // Breaks on the chunk after the first `working` ones; takes none before `gate` is ready, if set.
+    FakeRecognizer(int working, std::shared_future<void> gate) : working_(working), gate_(std::move(gate)) {}
 
     // A frame is speech when one of its samples is loud.
     std::vector<bool> detectSpeech(std::span<const std::int16_t> samples) override {
+        if (gate_.valid()) gate_.wait();
         if (working_-- == 0) throw std::runtime_error("recogniser broke");
         pending_.insert(pending_.end(), samples.begin(), samples.end());
         std::vector<bool> verdicts;
-        while (pending_.size() >= kFrameSamples) {
-            verdicts.push_back(std::any_of(pending_.begin(), pending_.begin() + kFrameSamples, loud));
-            pending_.erase(pending_.begin(), pending_.begin() + kFrameSamples);
-        }
+        std::size_t at = 0;
+        for (; at + kFrameSamples <= pending_.size(); at += kFrameSamples)
+            verdicts.push_back(std::any_of(pending_.begin() + at, pending_.begin() + at + kFrameSamples, loud));
+        pending_.erase(pending_.begin(), pending_.begin() + at);
         return verdicts;
     }
 
@@ -47,6 +48,7 @@ private:
     static bool loud(std::int16_t sample) { return std::abs(sample) > 1000; }
 
     int working_;
+    std::shared_future<void> gate_;
     std::vector<std::int16_t> pending_;
 };
 
@@ -59,6 +61,7 @@ public:
     std::optional<AudioFormat> best = AudioFormat{16000, 1, SampleType::int16};
     int recognizerBreaksAfter = -1;  // chunks; never when negative
     bool cannotMakeRecognizer = false;
+    std::shared_future<void> gate;
 
     std::vector<std::string> localesAsked;
     int recognizersMade = 0;
@@ -75,7 +78,7 @@ public:
     std::unique_ptr<Recognizer> makeRecognizer(const std::string&) override {
         if (cannotMakeRecognizer) throw std::runtime_error("model missing");
         ++recognizersMade;
-        return std::make_unique<FakeRecognizer>(recognizerBreaksAfter);
+        return std::make_unique<FakeRecognizer>(recognizerBreaksAfter, gate);
     }
 };
 

@@ -1,14 +1,8 @@
-// Request lines of any bytes through both servers' readers, dispatchers and encoders,
-// a few lines per input so that sequences such as begin, feed, finish are reached:
-// each reply must stay one JSON line. Then the same bytes as audio at an offset taken
-// from them, through feed and finish, and as a model server's answers.
-#include <cstddef>
-#include <cstdint>
+// Any bytes as a few request lines to both servers, each reply one JSON line; then as
+// audio at an offset taken from them, and as a model server's answers.
 #include <cstring>
-#include <string_view>
 
 #include "apple_llm_helper.h"
-#include "asr_protocol.h"
 #include "fake_speech_engine.h"
 #include "openai_api.h"
 #include "runner.h"
@@ -37,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Runner runner(engine, [](std::chrono::milliseconds) {});
     EchoModel model;
     tevoli::llm::AppleLLMHelper helper(model);
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::string input(reinterpret_cast<const char*>(data), size);
     std::string_view rest = input;
     for (int lines = 0; lines < 8 && !rest.empty(); ++lines) {
         const std::size_t end = rest.find('\n');
@@ -47,20 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkReply(runner.lineServer().answer(text));
         checkReply(helper.lineServer().answer(text));
     }
-    const std::string bytes(input);
-    tevoli::llm::generationFrom(tevoli::llm::HttpResult{true, false, 200, bytes, {}});
-    tevoli::llm::listingFrom(tevoli::llm::HttpResult{true, false, 200, bytes, {}});
+    tevoli::llm::generationFrom(tevoli::llm::HttpResult{true, false, 200, input, {}});
+    tevoli::llm::listingFrom(tevoli::llm::HttpResult{true, false, 200, input, {}});
     if (size < 8) return 0;
-    Request request;
-    request.op = "begin";
-    request.stream = "audio";
-    checkReply(encodeReply(runner.handle(request)));
-    request.op = "feed";
-    request.offset_ms.emplace();
-    std::memcpy(&*request.offset_ms, data, 8);
-    request.pcm = base64(input.substr(8));
-    checkReply(encodeReply(runner.handle(request)));
-    request.op = "finish";
-    checkReply(encodeReply(runner.handle(request)));
+    std::int64_t offset = 0;
+    std::memcpy(&offset, data, 8);
+    const Request begin{"begin", "audio", {}, {}, {}}, finish{"finish", "audio", {}, {}, {}};
+    const Request feed{"feed", "audio", {}, base64(input.substr(8)), offset};
+    for (const Request& request : {begin, feed, finish}) checkReply(encodeReply(runner.handle(request)));
     return 0;
 }

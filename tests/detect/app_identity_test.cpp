@@ -9,7 +9,6 @@
 #include <string>
 
 namespace fs = std::filesystem;
-using tevoli::appIdentifier;
 
 namespace {
 
@@ -21,7 +20,7 @@ protected:
         fs::create_directories(root / std::to_string(pid));
         return root / std::to_string(pid);
     }
-    std::optional<std::string> id(int pid) { return appIdentifier(pid, root.string()); }
+    std::optional<std::string> id(int pid) { return tevoli::appIdentifier(pid, root.string()); }
 
     const fs::path root = fs::temp_directory_path() / ("tevoli-proc-" + std::to_string(getpid()));
 };
@@ -59,9 +58,8 @@ TEST_F(FakeProc, IdentityFromSandboxCgroupOrExecutable) {
     for (int pid = 0; const Process& p : processes) {
         fs::create_symlink(p.exe, process(pid) / "exe");
         if (!p.cgroup.empty()) std::ofstream(process(pid) / "cgroup") << p.cgroup;
-        ++pid;
+        EXPECT_EQ(id(pid++), p.want) << p.exe;
     }
-    for (int pid = 0; const Process& p : processes) EXPECT_EQ(id(pid++), p.want) << p.exe;
 }
 
 TEST_F(FakeProc, UnreadableOrVanishedProcessesHaveNoIdentity) {

@@ -1,10 +1,5 @@
-"""tevoli-detect as the host runs it: a pipe, the exit status, a private PulseAudio
-and a private PipeWire.
-
-Most runs happen in a PID namespace of their own with a fresh /proc, so the
-applications in the report are exactly the ones the test started, whatever else
-runs on the machine.
-"""
+"""tevoli-detect as the host runs it, against a private PulseAudio and a private PipeWire, mostly
+in a PID namespace with a /proc of its own: the applications are those the test starts."""
 import contextlib
 import os
 import shutil
@@ -27,20 +22,15 @@ exec "$DETECT"
 
 
 class Detect:
-    """The tests, run against each sound server."""
-
     SERVER = None
 
     @classmethod
     def setUpClass(cls):
-        cls.pulse = cls.SERVER().__enter__()
-        cls.addClassCleanup(cls.pulse.__exit__, None, None, None)
-        cls.copies = tempfile.mkdtemp(prefix="tevoli-detect-")
-        cls.addClassCleanup(shutil.rmtree, cls.copies, ignore_errors=True)
+        cls.pulse = cls.enterClassContext(cls.SERVER())
+        cls.copies = cls.enterClassContext(tempfile.TemporaryDirectory(prefix="tevoli-detect-"))
 
     def detect(self, apps=(), env=None, whole_machine=False, stdout=subprocess.PIPE):
-        """The report from a PID namespace that holds only harmless programs (copies of
-        sleep) named `apps`, or from the whole machine; after checking the run ended well."""
+        """The report from a PID namespace of copies of sleep named `apps`, or from the whole machine."""
         copies = [os.path.join(self.copies, name) for name in apps]
         for copy in copies:
             if not os.path.exists(copy):

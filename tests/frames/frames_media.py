@@ -1,12 +1,10 @@
-"""Videos and images for the frames tests, made on the spot with the ffmpeg
-command-line tool and ImageMagick."""
+"""Videos and images for the frames tests, made on the spot with ffmpeg and ImageMagick."""
 import os
 import subprocess
 
-# Every frame of a coded video shows its own time as an 8x4 grid of black and
-# white cells, big enough to survive the video codec, scaling and the JPEG
-# encoder: 20 bits of centiseconds, then 12 check bits. The code is drawn one
-# pixel a cell, then enlarged.
+# Every frame of a coded video shows its own time as an 8x4 grid of black and white
+# cells, big enough to survive the codec, scaling and JPEG: 20 bits of centiseconds,
+# then 12 check bits, drawn one pixel a cell and then enlarged.
 _COLUMNS, _ROWS, _TIME_BITS, _CHECK_BITS = 8, 4, 20, 12
 CODE_SIZE = "128x64"
 TIME_CODE = ("format=gray,geq=lum='st(0,round(T*100));st(1,X+8*Y);"
@@ -19,75 +17,41 @@ def ffmpeg(*args):
 
 
 def coded_video(path, rate, seconds, *encoding, shown="", inputs=(), size=CODE_SIZE, pixel_aspect="1"):
-    """A video at `rate` frames a second, of `size` and `pixel_aspect`, whose frames
-    show their time. `shown` filters the frames before they are coded (a select, a
-    shift); `inputs` come first, such as an audio track."""
+    """Frames that show their time; `shown` filters them before coding, `inputs` come first."""
     chain = ((shown + "," if shown else "") + TIME_CODE +
              ",scale=%s:flags=neighbor,setsar=%s" % (size.replace("x", ":"), pixel_aspect))
     ffmpeg(*inputs, "-f", "lavfi", "-i", f"color=black:s={_COLUMNS}x{_ROWS}:r={rate}:d={seconds}", "-vf", chain,
            "-fps_mode", "vfr", *encoding, path)
 
 
-def _times(gray):
-    """Times shown by frames scaled to one 2x2 block per cell; None where the code does not check."""
-    block = _COLUMNS * 2 * _ROWS * 2
+def _times(*input_args):
+    """The time each decoded frame shows, None where its code does not check."""
+    cells = _COLUMNS * _ROWS
+    gray = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", *input_args, "-fps_mode", "passthrough",
+                           "-vf", f"scale={_COLUMNS}:{_ROWS}:flags=area", "-f", "rawvideo",
+                           "-pix_fmt", "gray", "-"], capture_output=True).stdout
     times = []
-    for start in range(0, len(gray) - block + 1, block):
-        pixels = gray[start:start + block]
-        bits = []
-        for cell in range(_COLUMNS * _ROWS):
-            x, y = cell % _COLUMNS * 2, cell // _COLUMNS * 2
-            level = sum(pixels[(y + dy) * _COLUMNS * 2 + x + dx] for dy in (0, 1) for dx in (0, 1)) / 4
-            bits.append(level >= 128)
+    for start in range(0, len(gray) - cells + 1, cells):
+        bits = [level >= 128 for level in gray[start:start + cells]]
         value = sum(bit << n for n, bit in enumerate(bits[:_TIME_BITS]))
         check = sum(bit << n for n, bit in enumerate(bits[_TIME_BITS:]))
         times.append(value / 100 if check == (37 * value + 11) % (1 << _CHECK_BITS) else None)
     return times
 
 
-def _gray_cells(*input_args):
-    scale = f"scale={_COLUMNS * 2}:{_ROWS * 2}:flags=area"
-    return subprocess.run(["ffmpeg", "-nostdin", "-v", "error", *input_args, "-fps_mode", "passthrough", "-vf",
-                           scale, "-f", "rawvideo", "-pix_fmt", "gray", "-"], capture_output=True).stdout
-
-
 def decodable_times(video):
-    """The times of every frame of `video` that the ffmpeg tool decodes."""
-    return [t for t in _times(_gray_cells("-i", video, "-map", "0:v:0")) if t is not None]
+    return [t for t in _times("-i", video, "-map", "0:v:0") if t is not None]
 
 
 def shown_times(directory):
     """{file name: the time its frame shows, or None} for the JPEG files in `directory`."""
     names = sorted(os.listdir(directory))
-    if not names:
-        return {}
-    gray = _gray_cells("-pattern_type", "glob", "-i", os.path.join(directory, "*.jpg"))
-    return dict(zip(names, _times(gray)))
-
-
-def probe(path, entry):
-    """One value from ffprobe, e.g. probe(path, "format=duration")."""
-    return subprocess.run(["ffprobe", "-v", "error", "-show_entries", entry, "-of", "csv=p=0", path],
-                          check=True, capture_output=True, text=True).stdout.strip()
-
-
-def zero_media_data(path):
-    """Zeroes the payload of an MP4's media data box: the file still opens, no frame decodes."""
-    with open(path, "r+b") as f:
-        data = f.read()
-        offset = 0
-        while offset + 8 <= len(data):
-            size, kind = int.from_bytes(data[offset:offset + 4], "big"), data[offset + 4:offset + 8]
-            if kind == b"mdat":
-                f.seek(offset + 8)
-                f.write(bytes(size - 8))
-                return
-            offset += size
-    raise ValueError(f"no media data in {path}")
+    glob = ["-pattern_type", "glob", "-i", os.path.join(directory, "*.jpg")]
+    return dict(zip(names, _times(*glob))) if names else {}
 
 
 def text_image(path, lines, size="1280x720", pointsize=36, font="DejaVu-Sans"):
-    """Black text on white, one line of `lines` under the other."""
+    """Black text on white, one line under the other."""
     args = ["convert", "-size", size, "xc:white", "-font", font, "-pointsize", str(pointsize), "-fill", "black"]
     for n, line in enumerate(lines):
         args += ["-annotate", f"+60+{100 + n * pointsize * 2}", line]

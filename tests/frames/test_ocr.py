@@ -1,9 +1,9 @@
 """tevoli-frames ocr, run as the host runs it, on images rendered on the spot."""
 import json
 import os
-import subprocess
 import tempfile
 import unittest
+from pathlib import Path
 
 from frames_media import character_error_rate, text_image
 from tevoli_harness import run
@@ -24,11 +24,9 @@ class OcrTest(unittest.TestCase):
             text_image(paragraph, PARAGRAPH)
             text_image(two_lines, ["Agenda for today", "Action items"], pointsize=48)
             text_image(odd, ["Caf\u00e9 r\u00e9sum\u00e9"], pointsize=64)
-            with open(paragraph, "rb") as source, open(cut, "wb") as target:
-                target.write(source.read()[:2000])
-            with open(not_image, "w") as target:
-                target.write("just some text, not an image\n")
-            subprocess.run(["convert", "-size", "320x240", "xc:white", blank], check=True)
+            Path(cut).write_bytes(Path(paragraph).read_bytes()[:2000])
+            Path(not_image).write_text("just some text, not an image\n")
+            text_image(blank, [])
             missing = os.path.join(work, "missing.png")
             paths = [paragraph, missing, two_lines, two_lines, odd, cut, not_image, work, blank]
             result = run("tevoli-frames", "ocr", *paths)

@@ -1,11 +1,6 @@
-"""The Debian package as a machine gets it: built by cpack, checked by lintian,
-installed with dpkg, each installed program run once, tevoli-window granted its
-screenshots by the installed files on KWin and GNOME, every manual page found by
-man, and nothing left once the package is purged.
-
-The module runs in a network namespace of its own (in_own_netns): nothing in it
-can reach the network or a model server of the machine.
-"""
+"""The Debian package as a machine gets it: built by cpack, checked by lintian, installed
+with dpkg, its manual pages found by man, tevoli-window granted its screenshots by the
+installed files on KWin and GNOME, and nothing left once it is purged."""
 import contextlib
 import fcntl
 import glob
@@ -18,8 +13,7 @@ import tempfile
 import time
 import unittest
 
-SOURCE = os.environ["TEVOLI_SOURCE_DIR"]
-sys.path.insert(0, os.path.join(SOURCE, "tests", "window"))
+sys.path.insert(0, os.path.join(os.environ["TEVOLI_SOURCE_DIR"], "tests", "window"))
 
 from media import read_image  # noqa: E402
 from tevoli_harness import PrivateGnomeShell, PrivateKWin, wait_until  # noqa: E402
@@ -29,8 +23,6 @@ PACKAGE = "tevoli-helpers"
 PROGRAMS = ["tevoli-systemaudio", "tevoli-apple-asr", "tevoli-apple-llm", "tevoli-detect", "tevoli-window",
             "tevoli-frames"]
 BIN = "/usr/bin"
-# Data the programs load at run time, which no library link reveals.
-DATA_PACKAGES = ["pocketsphinx-en-us", "tesseract-ocr-eng"]
 # Our GNOME Shell extension, for GNOME 43 and 44 (this system's) and for GNOME 45 on.
 SHELL_EXTENSIONS = ["tevoli-window-gnome43@tevoli.com", "tevoli-window@tevoli.com"]
 # Serialises package tests of several work trees on one machine.
@@ -55,40 +47,30 @@ def dpkg(*args):
 class Package(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.stack = contextlib.ExitStack()
-        try:
-            fcntl.flock(cls.stack.enter_context(open(LOCK, "w")), fcntl.LOCK_EX)
-            cls.work = cls.stack.enter_context(tempfile.TemporaryDirectory(prefix="tevoli-package-"))
-            # The .deb that scripts/package makes.
-            config = os.path.join(os.environ["TEVOLI_BUILD_DIR"], "CPackConfig.cmake")
-            made = run(["cpack", "--config", config, "-B", os.path.join(cls.work, "deb")])
-            debs = glob.glob(os.path.join(cls.work, "deb", "*.deb"))
-            if made.returncode != 0 or len(debs) != 1:
-                raise RuntimeError(f"cpack made {debs}:\n" + made.stdout + made.stderr)
-            cls.deb = debs[0]
-            result = dpkg("-i", cls.deb)
-            if result.returncode != 0:
-                dpkg("--purge", PACKAGE)
-                raise RuntimeError("dpkg -i failed:\n" + result.stdout + result.stderr)
-            cls.files = [path for path in run(["dpkg-query", "-L", PACKAGE]).stdout.split("\n") if path]
-        except BaseException:
-            cls.stack.close()
-            raise
+        fcntl.flock(cls.enterClassContext(open(LOCK, "w")), fcntl.LOCK_EX)
+        cls.work = cls.enterClassContext(tempfile.TemporaryDirectory(prefix="tevoli-package-"))
+        # The .deb that scripts/package makes.
+        config = os.path.join(os.environ["TEVOLI_BUILD_DIR"], "CPackConfig.cmake")
+        made = run(["cpack", "--config", config, "-B", os.path.join(cls.work, "deb")])
+        debs = glob.glob(os.path.join(cls.work, "deb", "*.deb"))
+        if made.returncode != 0 or len(debs) != 1:
+            raise RuntimeError(f"cpack made {debs}:\n" + made.stdout + made.stderr)
+        cls.deb, cls.files = debs[0], []
+        cls.addClassCleanup(cls.purge)  # also after a failed installation
+        result = dpkg("-i", cls.deb)
+        if result.returncode != 0:
+            raise RuntimeError("dpkg -i failed:\n" + result.stdout + result.stderr)
+        cls.files = [path for path in run(["dpkg-query", "-L", PACKAGE]).stdout.split("\n") if path]
 
     @classmethod
-    def tearDownClass(cls):
-        try:
-            purged = dpkg("--purge", PACKAGE)
-            if purged.returncode != 0:
-                raise AssertionError("dpkg --purge failed:\n" + purged.stdout + purged.stderr)
-            left = [path for path in cls.files if os.path.lexists(path) and not os.path.isdir(path)]
-            left += [path for path in (f"/usr/share/doc/{PACKAGE}",) if os.path.exists(path)]
-            # dpkg keeps no record of the package, configuration files included.
-            known = run(["dpkg-query", "-W", PACKAGE]).returncode == 0
-            if left or known:
-                raise AssertionError(f"left after purge: {left}, still known to dpkg: {known}")
-        finally:
-            cls.stack.close()
+    def purge(cls):
+        purged = dpkg("--purge", PACKAGE)
+        left = [path for path in cls.files if os.path.lexists(path) and not os.path.isdir(path)]
+        left += [path for path in (f"/usr/share/doc/{PACKAGE}",) if os.path.exists(path)]
+        # dpkg keeps no record of the package, configuration files included.
+        known = run(["dpkg-query", "-W", PACKAGE]).returncode == 0
+        if purged.returncode != 0 or left or known:
+            raise AssertionError(f"{purged.stdout}{purged.stderr}left after purge: {left}, still known: {known}")
 
     def test_name_version_dependencies_and_files(self):
         version = os.environ["TEVOLI_VERSION"]
@@ -98,10 +80,10 @@ class Package(unittest.TestCase):
                       run(["dpkg-deb", "-f", self.deb, "Package", "Version", "Depends"]).stdout.splitlines())
         self.assertEqual((fields["Package"], fields["Version"]), (PACKAGE, version))
         depends = {re.sub(r" \(.*\)$", "", item.strip()) for item in fields["Depends"].split(",")}
-        # One library per service, found in the binaries by dpkg-shlibdeps.
-        for library in ("libpulse0", "libcurl4", "libxcb1", "libavcodec59", "libtesseract5", "libpocketsphinx3",
-                        "libturbojpeg0", *DATA_PACKAGES):
-            self.assertIn(library, depends)
+        # One library per service, found in the binaries by dpkg-shlibdeps, and the data loaded at run time.
+        needed = {"libpulse0", "libcurl4", "libxcb1", "libavcodec59", "libtesseract5", "libpocketsphinx3",
+                  "libturbojpeg0", "pocketsphinx-en-us", "tesseract-ocr-eng"}
+        self.assertLessEqual(needed, depends)
         # The programs, their pages and nothing else.
         files = {path for path in self.files if not os.path.isdir(path)}
         expected = {f"{BIN}/{program}" for program in PROGRAMS}
@@ -119,66 +101,40 @@ class Package(unittest.TestCase):
     def test_man_finds_every_page(self):
         for program in PROGRAMS:
             with self.subTest(program):
-                where = run(["man", "-w", program])
-                self.assertEqual(where.stdout.strip(), f"/usr/share/man/man1/{program}.1.gz", where.stderr)
                 page = run(["man", "--warnings", program], env=dict(os.environ, MANWIDTH="80", MANPAGER="cat",
                                                                     LC_ALL="C.UTF-8"))
                 self.assertEqual((page.returncode, page.stderr), (0, ""))
                 self.assertIn(f"{program} - ", page.stdout)
                 self.assertIn("EXIT STATUS", page.stdout)
 
-    def test_each_installed_program_runs_and_finds_its_data(self):
-        # With no sound server, display or model server: each answers alone, the beginning
-        # of its standard output and its standard error as given here.
-        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-        env["PULSE_SERVER"] = "unix:/nonexistent/tevoli"
-        image = os.path.join(self.work, "missing.png")
-        runs = [("tevoli-systemaudio", [], "", 1, "", "tevoli-systemaudio: AudioHardwareCreateProcessTap failed "
-                 "(is audio-capture permission granted?)\n"),
-                ("tevoli-apple-asr", [], '{"op":"status"}', 0, '{"ok":true,"available":true}\n', ""),
-                ("tevoli-apple-llm", [], '{"op":"status"}', 0, '{"ok":true,"available":false,"reason":"Turn on', ""),
-                ("tevoli-detect", [], "", 0, '{"micInUse":false,"apps":[', ""),
-                ("tevoli-window", [], "", 0, '{"windows":[]}\n', ""),
-                # The text recogniser starts only with its language data installed.
-                ("tevoli-frames", ["ocr", image], "", 0, '{"path":"%s","text":""}\n' % image, "")]
-        for program, args, request, status, out, err in runs:
-            with self.subTest(program):
-                result = run([f"{BIN}/{program}", *args], input=request, env=env)
-                self.assertEqual((result.returncode, result.stdout[:len(out)], result.stderr), (status, out, err))
-                self.assertEqual(result.stdout.count("\n"), 1 if out else 0, result.stdout)
+    @contextlib.contextmanager
+    def native_window(self, service):
+        """Opens a native window on `service` and lists it with the installed tevoli-window; a
+        compositor just started may answer after the list's wait, so it lists as a host polls."""
+        windows, seen = WindowClients(service.env), []
+        try:
+            windows.open("zoom", "--size", "640x480", "--title", "Weekly sync", client="wayland_window.py")
+            with contextlib.suppress(TimeoutError):
+                wait_until(lambda: seen.append(run([f"{BIN}/tevoli-window"], env=service.env)) or
+                           json.loads(seen[-1].stdout)["windows"], 30, 0.2)
+            self.assertTrue(json.loads(seen[-1].stdout)["windows"], seen[-1].stderr)
+            yield json.loads(seen[-1].stdout)["windows"]
+        finally:
+            windows.close_all()
 
     def test_window_captures_a_native_window_on_kwin(self):
         # KWin grants the screenshot through the .desktop file the package installed.
-        with PrivateKWin() as kwin:
-            windows = WindowClients(dict(kwin.env, GDK_BACKEND="wayland"))
-            try:
-                windows.open("zoom", "--size", "640x480", "--title", "Weekly sync", client="wayland_window.py")
-                listed = []
-                wait_until(lambda: listed.extend(json.loads(run([f"{BIN}/tevoli-window"], env=kwin.env).stdout)[
-                    "windows"]) or listed, 30, 0.2, what="the native window")
-                shot = os.path.join(self.work, "native.jpg")
-                capture = run([f"{BIN}/tevoli-window", "--capture", str(listed[0]["id"]), shot], env=kwin.env)
-            finally:
-                windows.close_all()
+        shot = os.path.join(self.work, "native.jpg")
+        with PrivateKWin() as kwin, self.native_window(kwin) as listed:
+            capture = run([f"{BIN}/tevoli-window", "--capture", str(listed[0]["id"]), shot], env=kwin.env)
         self.assertEqual((capture.returncode, capture.stdout, capture.stderr), (0, "", ""))
         self.assertEqual(read_image(shot)[:2], (1280, 960))
 
     def test_window_lists_a_gnome_window_through_the_installed_extension(self):
         # Both uuids enabled, as a user may: the Shell runs the one for its version.
-        with PrivateGnomeShell(enable=SHELL_EXTENSIONS) as shell:
-            windows = WindowClients(dict(shell.env, GDK_BACKEND="wayland"))
-            try:
-                windows.open("zoom", "--size", "640x480", "--title", "Weekly sync", client="wayland_window.py")
-                # A Shell just started may answer after the list's wait for it, as on a
-                # loaded machine: list until it shows the window, as a host polls.
-                seen = []
-                with contextlib.suppress(TimeoutError):
-                    wait_until(lambda: seen.append(run([f"{BIN}/tevoli-window"], env=shell.env)) or
-                               json.loads(seen[-1].stdout)["windows"], 30, 0.2)
-            finally:
-                windows.close_all()
-        self.assertEqual([(w["app"], w["title"], w["width"]) for w in json.loads(seen[-1].stdout)["windows"]],
-                         [("Zoom", "Weekly sync", 640)], seen[-1].stderr)
+        with PrivateGnomeShell(enable=SHELL_EXTENSIONS) as shell, self.native_window(shell) as listed:
+            self.assertEqual([(w["app"], w["title"], w["width"]) for w in listed],
+                             [("Zoom", "Weekly sync", 640)])
 
 
 if __name__ == "__main__":

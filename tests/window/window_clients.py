@@ -14,10 +14,9 @@ class WindowClients:
     """`folder` holds the copies and `spawn` starts them (a session's own, for its user)."""
 
     def __init__(self, env, folder=None, spawn=tevoli_harness.spawn):
-        self.env, self.spawn = env, spawn
+        self.env, self.spawn, self.clients = env, spawn, []
         self.dir = tempfile.mkdtemp(prefix="tevoli-windows-", dir=folder)
         os.chmod(self.dir, 0o755)
-        self.clients = []
 
     def open(self, exe_name, *options, client="window_owner.py"):
         """(process, the window id it prints, or a Wayland client's process id)."""
@@ -25,12 +24,8 @@ class WindowClients:
         for copy, source in ((path, os.path.realpath("/usr/bin/python3")), (script, os.path.join(HERE, client))):
             if not os.path.exists(copy):
                 shutil.copy(source, copy)
-        proc = self.spawn([path, script, *options], env=self.env, stdin=-1, stdout=-1)
-        self.clients.append(proc)
-        line = proc.stdout.readline()
-        if not line.strip():
-            raise RuntimeError(f"test window {exe_name} did not start")
-        return proc, int(line)
+        self.clients.append(self.spawn([path, script, *options], env=self.env, stdin=-1, stdout=-1))
+        return self.clients[-1], int(self.clients[-1].stdout.readline())
 
     @staticmethod
     def command(proc, line):
@@ -40,13 +35,9 @@ class WindowClients:
         if proc.stdout.readline().strip() != b"ok":
             raise RuntimeError(f"test window did not do {line}")
 
-    def close(self, proc):
-        tevoli_harness.stop(proc)
-        proc.stdin.close()
-        proc.stdout.close()
-        self.clients.remove(proc)
-
     def close_all(self):
-        for proc in list(self.clients):
-            self.close(proc)
+        for proc in self.clients:
+            tevoli_harness.stop(proc)
+            proc.stdin.close()
+            proc.stdout.close()
         shutil.rmtree(self.dir, ignore_errors=True)

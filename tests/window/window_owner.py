@@ -57,10 +57,9 @@ while True:
     line = commands.readline()
     if not line:
         break
-    if line.startswith(b"color "):
-        color = int(line[6:], 16)
-        if not opts.no_background:
-            window.change_attributes(background_pixel=color)
-        paint()
+    color = int(line.split()[-1], 16)
+    if not opts.no_background:
+        window.change_attributes(background_pixel=color)
+    paint()
     x.sync()
     print("ok", flush=True)
