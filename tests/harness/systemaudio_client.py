@@ -6,6 +6,7 @@ import os
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 import tevoli_harness
@@ -17,7 +18,11 @@ class SystemAudioCapture:
         # Unbuffered: the header is read a byte at a time, leaving the audio to `cat`.
         self.proc = subprocess.Popen([tevoli_harness.binary("tevoli-systemaudio")], env=env, bufsize=0,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # A program that never writes its header is killed, so the test fails rather than hangs.
+        no_header = threading.Timer(10, self.proc.kill)
+        no_header.start()
         self.header = self.proc.stdout.readline()
+        no_header.cancel()
         self.header_time = time.monotonic()
         fields = self.header.split()
         self.rate, self.channels = (int(fields[1]), int(fields[2])) if fields[:1] == [b"TEVOLI_AUDIO"] else (0, 0)
