@@ -131,11 +131,11 @@ class Desktop:
 
 class OnX11(Desktop, unittest.TestCase):
     """A private Xvfb display without a window manager: every window is an X11 one. The
-    meeting window lies under the others and repaints only when asked to."""
+    meeting window lies under the others and repaints only when asked to, slowly."""
 
     NATIVE_BIT = 0
     CLIENT = "window_owner.py"
-    MEETING_OPTIONS = ("--no-background",)
+    MEETING_OPTIONS = ("--no-background", "--slow-paint")
 
     @classmethod
     def start(cls):

@@ -3,6 +3,7 @@ once shown, answers each "color RRGGBB" line "ok" once the server has done it.""
 import argparse
 import os
 import select
+import time
 
 from Xlib import X, Xatom, display
 
@@ -10,7 +11,8 @@ parser = argparse.ArgumentParser()
 for option, default in (("--size", "640x480"), ("--at", "0,0"), ("--title", None), ("--wm-name", None),
                         ("--class", "TestWindow"), ("--color", "3366cc"), ("--type", None)):
     parser.add_argument(option, default=default)
-for flag in ("--unmapped", "--no-pid", "--override-redirect", "--no-background"):
+# --slow-paint: an owner that takes 50 ms to repaint after an Expose.
+for flag in ("--unmapped", "--no-pid", "--override-redirect", "--no-background", "--slow-paint"):
     parser.add_argument(flag, action="store_true")
 opts = parser.parse_args()
 width, height = map(int, opts.size.split("x"))
@@ -51,6 +53,7 @@ commands = os.fdopen(0, "rb", buffering=0)  # a line at a time: what follows sta
 while True:
     while x.pending_events():
         if x.next_event().type == X.Expose:
+            time.sleep(0.05 if opts.slow_paint else 0)
             paint()
     if commands not in select.select([commands, x], [], [])[0]:
         continue
