@@ -130,10 +130,6 @@ TEST(DecodeRequest, TakesItsFieldsByTypeNullAsAbsent) {
         EXPECT_FALSE(decodeRequest(line)) << line;
 }
 
-TEST(HelperError, TextualFormQuotesTheMessage) {
-    EXPECT_STREQ(HelperError::msg("a \"b\" \\ \n\x7f").what(), R"(msg("a \"b\" \\ \n\u{7F}"))");
-}
-
 TEST(DecodeBase64, IsStrictStandardBase64WithPadding) {
     EXPECT_EQ(decodeBase64("AAECAw=="), std::string("\x00\x01\x02\x03", 4));
     EXPECT_EQ(decodeBase64("+/+/"), "\xFB\xFF\xBF");

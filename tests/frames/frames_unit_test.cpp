@@ -33,18 +33,6 @@ private:
     };
 };
 
-TEST(ParseArgs, IntervalIsAnyStrtodNumber) {
-    FramesArgs parsed;
-    for (auto [text, value] : {std::pair{"0x1p-1", 0.5}, {"1e-1", 0.1}, {"+3", 3.0}}) {
-        EXPECT_EQ(parseArgs({"tevoli-frames", "extract", "v", "o", text}, parsed), std::nullopt) << text;
-        EXPECT_EQ(parsed.interval, value) << text;
-    }
-}
-
-TEST(FrameFileName, EvenAnAbsurdTimeIsNamedInFull) {
-    EXPECT_EQ(frameFileName(1e300).substr(0, 7), "frame-1");
-}
-
 TEST(RunFrames, FailuresPrintNothing) {
     const std::string extractUsage = "usage: tevoli-frames extract <video> <outdir> <interval_secs>";
     std::vector<std::tuple<std::vector<std::string>, double, std::string>> cases{
